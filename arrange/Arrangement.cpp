@@ -1,0 +1,145 @@
+// CSongDocument: drawing a performance (arrangement and sequence).
+#include <vector>
+
+#include "arrange/Random.h"
+#include "song/SongDocument.h"
+
+using vantrel::DrawRandom;
+using vantrel::ScaleDraw;
+
+namespace {
+std::vector<int> MakeThresholds(int n)
+{
+    std::vector<int> t(static_cast<size_t>(n));
+    for (int j = 0; j < n; ++j)
+        t[static_cast<size_t>(j)] = j * (10000 / n);
+    return t;
+}
+
+bool HasPlayableVariation(const CSection* section)
+{
+    for (const auto& v : section->GetVariations())
+        if (v->GetLengthMs() >= 1)
+            return true;
+    return false;
+}
+
+bool CanBuild(const CArrangement* arrangement)
+{
+    for (const CSection* s : arrangement->GetSections())
+        if (HasPlayableVariation(s))
+            return true;
+    return false;
+}
+} // namespace
+
+void CSongDocument::ClearArrangement()
+{
+    m_pArrangement = nullptr;
+    m_pSectionRefs = nullptr;
+    m_pCurrentVariation = nullptr;
+    m_pSequence.reset();
+    m_pCurrentTracks = nullptr;
+    m_nCurrent = -1;
+    m_nSequenceLength = 0;
+    m_pEventCursor.reset();
+    m_pEventCount.reset();
+}
+
+bool CSongDocument::PickIndex(int n, const std::vector<int>& thresholds, int v, int& index)
+{
+    for (int j = n - 1; j >= 0; --j) {
+        if (v > thresholds[static_cast<size_t>(j)]) {
+            index = j;
+            return true;
+        }
+    }
+    return false;
+}
+
+int CSongDocument::Arrange()
+{
+    if (!m_pSong) {
+        ClearArrangement();
+        return ERR_NO_SONG;
+    }
+    const auto& arrangements = m_pSong->GetArrangements();
+    bool anySections = false;
+    bool anyBuildable = false;
+    for (const auto& a : arrangements) {
+        anySections = anySections || !a->GetSections().empty();
+        anyBuildable = anyBuildable || CanBuild(a.get());
+    }
+    // Nothing to arrange, or nothing that could ever be built: the search below would
+    // never end, so give up before drawing.
+    if (!anySections || !anyBuildable) {
+        ClearArrangement();
+        return ERR_NOTHING_TO_ARRANGE;
+    }
+
+    const int n = static_cast<int>(arrangements.size());
+    const std::vector<int> thresholds = MakeThresholds(n);
+    int v = ScaleDraw(DrawRandom());
+    for (;;) {
+        int index = 0;
+        bool picked = true;
+        if (n != 1) {
+            DrawRandom();
+            picked = PickIndex(n, thresholds, v, index);
+        }
+        if (picked) {
+            m_pArrangement = arrangements[static_cast<size_t>(index)].get();
+            m_pSectionRefs = &m_pArrangement->GetSections();
+            if (BuildSequence())
+                break;
+        }
+        v = ScaleDraw(DrawRandom());
+    }
+    m_nCurrent = -1;
+    m_nState = STATE_ARRANGED;
+    return 1;
+}
+
+bool CSongDocument::BuildSequence()
+{
+    if (!m_pSectionRefs || m_pSectionRefs->empty())
+        return false;
+    m_nSequenceLength = 0;
+    std::vector<CVariation*> working;
+    for (const CSection* section : *m_pSectionRefs) {
+        if (!HasPlayableVariation(section))
+            continue;
+        const auto& variations = section->GetVariations();
+        const int n = static_cast<int>(variations.size());
+        const std::vector<int> thresholds = MakeThresholds(n);
+        CVariation* chosen = nullptr;
+        while (!chosen) {
+            int index = 0;
+            bool picked = true;
+            if (n != 1) {
+                DrawRandom();
+                const int v = ScaleDraw(DrawRandom());
+                picked = PickIndex(n, thresholds, v, index);
+            }
+            if (picked && variations[static_cast<size_t>(index)]->GetLengthMs() >= 1)
+                chosen = variations[static_cast<size_t>(index)].get();
+        }
+        working.push_back(chosen);
+        ++m_nSequenceLength;
+    }
+    if (m_nSequenceLength == 0)
+        return false;
+    m_pSequence = std::make_unique<std::vector<CVariation*>>(std::move(working));
+    return true;
+}
+
+int32_t CSongDocument::GetTotalLength() const
+{
+    if (m_nState != STATE_ARRANGED)
+        return -1;
+    uint32_t sum = 0; // added as 32-bit values; wraps like them
+    if (m_pSequence)
+        for (int32_t i = 0; i < m_nSequenceLength; ++i)
+            sum += static_cast<uint32_t>((*m_pSequence)[static_cast<size_t>(i)]->GetLengthMs());
+    return static_cast<int32_t>(sum);
+}

@@ -1,0 +1,16 @@
+# Third-party libraries, found on the system (Debian packages) or, for cross builds,
+# in a prefix given by VANTREL_MPG123_PREFIX.
+set(VANTREL_MPG123_PREFIX "" CACHE PATH "Prefix of a libmpg123 build to use instead of pkg-config")
+
+if(VANTREL_MPG123_PREFIX)
+  add_library(vantrel_mpg123 STATIC IMPORTED GLOBAL)
+  set_target_properties(vantrel_mpg123 PROPERTIES
+    IMPORTED_LOCATION "${VANTREL_MPG123_PREFIX}/lib/libmpg123.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${VANTREL_MPG123_PREFIX}/include"
+    INTERFACE_COMPILE_DEFINITIONS "MPG123_STATIC")
+  add_library(vantrel::mpg123 ALIAS vantrel_mpg123)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET GLOBAL libmpg123)
+  add_library(vantrel::mpg123 ALIAS PkgConfig::MPG123)
+endif()
