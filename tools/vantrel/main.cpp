@@ -1,2 +1,28 @@
+// vantrel: inspect, arrange, render, play and pack VNF songs.
 #include <cstdio>
-int main() { std::puts("vantrel"); return 0; }
+#include <exception>
+
+#include "Commands.h"
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"vantrel: inspect, arrange, render, play and pack VNF songs (.vn)"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "vantrel 1.0.0.1");
+
+    using namespace vantrel::tool;
+    AddInfoCommand(app);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    } catch (const CommandError& e) {
+        std::fprintf(stderr, "vantrel: %s\n", e.what());
+        return e.Status();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vantrel: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,28 @@
+// The tool's subcommands. Each Add...Command registers one subcommand on the app
+// and the callback that runs it; a callback reports failure by throwing CommandError.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <stdexcept>
+#include <string>
+
+namespace vantrel::tool {
+
+// A failure to report to the user: the message goes to standard error and the tool
+// exits with `status`.
+class CommandError : public std::runtime_error
+{
+public:
+    explicit CommandError(const std::string& what, int status = 1)
+        : std::runtime_error(what), m_nStatus(status)
+    {
+    }
+    int Status() const { return m_nStatus; }
+
+private:
+    int m_nStatus;
+};
+
+void AddInfoCommand(CLI::App& app);
+
+} // namespace vantrel::tool
