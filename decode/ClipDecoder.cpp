@@ -201,8 +201,9 @@ int CClipDecoder::DecodeVoice(VoiceDecodeState& v, char* out, int want)
 
         v.produced += nFrame;
         if (v.produced >= v.lengthBytes) {
-            // This frame ends the clip; the sound stops nOver bytes before the end of
-            // what the frame would add.
+            // This frame ends the clip; nOver is how far its end lies beyond the length.
+            // As the count started a block below zero, the bytes to drop come off what
+            // is already in `out` (in the steady state: the carried frame).
             const int64_t nOver = v.produced - v.lengthBytes;
             v.ended = true;
             if (c + nFrame > want) {

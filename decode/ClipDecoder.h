@@ -6,12 +6,15 @@
 // bytes from the shared song file, decodes it a frame at a time, cuts the frames to
 // the block sizes the caller asks for and carries the surplus of a frame over to the
 // next call. A clip ends after its length, when its data runs out, or at the first
-// frame the decoder cannot decode (no search for the next frame header).
+// frame the decoder cannot decode: past the first frame there is no search for the
+// next frame header. (Before its first frame libmpg123 does skip bytes that are not
+// a frame header, whatever its settings, so a clip whose data starts a little off a
+// frame begins at the next frame.)
 //
 // Every voice decodes the same bytes to the same PCM whatever the machine: libmpg123
 // is set to deliver signed 16-bit PCM at the stream's own rate and channel count (no
 // resampling), to treat an info frame as an ordinary frame, to keep the decoder delay
-// and padding (no gapless trimming) and never to resync. Only the library's choice of
+// and padding (no gapless trimming) and not to resync. Only the library's choice of
 // synthesis engine may differ by a least significant bit between machines; a caller
 // can pin it by name.
 //
