@@ -1,0 +1,96 @@
+// CSongPlayer: everything one performance of one song needs. It loads the song, draws
+// the performance, keeps the song file open for the clip data, and renders the
+// performance block by block into 44 100 Hz 16-bit stereo PCM, mixing up to twelve
+// voices.
+//
+// Calling order: Open, Prepare, GetLength, then RenderBlock once per block until it
+// returns false (Seek between blocks), and Close. The player takes no lock: Seek,
+// Prepare and Close must not run while a block is being rendered.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "decode/ClipSource.h"
+#include "platform/File.h"
+#include "song/SongDocument.h"
+
+// One voice of the mixer. Slots 0-3 belong to tracks 0-3 of the current entry, slots
+// 4-11 take a track's clip when the track's own voice is busy.
+struct VoiceSlot
+{
+    char* pBuffer = nullptr;      // the voice's PCM for the current block (4608 bytes)
+    int32_t nNextEventBlock = -1; // slots 0-3: block of the track's next event in the entry
+    CFile* pFile = nullptr;       // non-null while the voice is sounding
+    int32_t nPos1 = 0;
+    int32_t nPos3 = 0;
+    int32_t nDataOffset = 0;
+    int32_t nPos2 = 0;
+    int32_t nPos4 = 0;
+    int32_t nStartOffset = 0;     // byte in the starting block where the clip begins (0-4608)
+    int32_t nLengthMs = 0;
+    uint8_t bFinished = 0;        // the clip ran out in this block; release at the next one
+};
+
+class CSongPlayer
+{
+public:
+    static constexpr int kVoiceCount = 12;
+    static constexpr int kTrackVoices = 4;
+    static constexpr int kBlockBytes = 4608;
+
+    // decoderEngine pins the MPEG decoding engine of the clip decoder (empty: the
+    // library's default choice).
+    explicit CSongPlayer(std::string decoderEngine = std::string());
+    virtual ~CSongPlayer();
+    CSongPlayer(const CSongPlayer&) = delete;
+    CSongPlayer& operator=(const CSongPlayer&) = delete;
+
+    bool Open(std::string path);
+    int Prepare();
+    int GetLength() const { return m_nTotalLength; }
+    int Seek(int16_t percent);
+    bool RenderBlock(char* out, int n);
+    int Close();
+
+    // What the information box reads.
+    const CSongDocument& GetDocument() const { return m_song; }
+    const CFile& GetFile() const { return m_file; }
+    // For tests and tools.
+    const VoiceSlot& GetVoice(int v) const { return m_pVoices[v]; }
+    bool HasDecoder() const { return m_pDecoder != nullptr; }
+    int GetMixShift() const { return m_nMixShift; }
+
+    // Replaces the clip decoder that Prepare created (tests drive the renderer with a
+    // scripted decoder). Takes effect until the next Prepare or Close.
+    void SetClipSourceForTest(std::unique_ptr<CClipSource> pSource) { m_pDecoder = std::move(pSource); }
+
+private:
+    bool StartEvent(int voice, int track);
+    void BeginEntry();
+    void RunEvents(int track, int n);
+    void Mix(char* out, int n);
+    void SilenceVoices(bool finished);
+    // The block, counted from the entry's first block, in which an event starting at
+    // startMs into the entry begins.
+    int32_t EventBlock(int32_t startMs) const;
+    int32_t EventOffset(int32_t startMs) const;
+
+    CFile m_file;
+    CSongDocument m_song;
+    std::string m_strPath;
+    std::unique_ptr<VoiceSlot[]> m_pVoices;
+    int32_t m_nEntryBlock = 0;
+    int32_t m_nEntry = 0;
+    uint32_t m_dwEntryEnd = 0;
+    int32_t m_nBlock = 0;
+    int32_t m_nEntryOffset = 0;
+    int32_t m_nTotalLength = 0;
+    int16_t m_nMixShift = 0;
+    std::unique_ptr<CClipSource> m_pDecoder;
+
+    std::string m_strDecoderEngine;
+    std::unique_ptr<int16_t[]> m_pVoiceMemory; // the twelve voice buffers, allocated once
+    std::unique_ptr<int32_t[]> m_pMixSum;      // one block of 32-bit sums
+};
