@@ -200,6 +200,7 @@ int CClipDecoder::DecodeVoice(VoiceDecodeState& v, char* out, int want)
         }
 
         v.produced += nFrame;
+        m_nDecodedBytes += nFrame;
         if (v.produced >= v.lengthBytes) {
             // This frame ends the clip; nOver is how far its end lies beyond the length.
             // As the count started a block below zero, the bytes to drop come off what

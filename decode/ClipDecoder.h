@@ -66,6 +66,10 @@ public:
     // negative length plays until the data ends.
     static int32_t LengthToBytes(int nLengthMs);
 
+    // PCM bytes of all frames decoded so far, on every voice (whether or not they
+    // reached the caller): the decoding work done, for measurements.
+    long long GetDecodedBytes() const { return m_nDecodedBytes; }
+
 private:
     struct CMpegDeleter
     {
@@ -95,4 +99,5 @@ private:
 
     std::string m_strEngine;
     VoiceDecodeState m_arrVoices[kVoiceCount];
+    long long m_nDecodedBytes = 0;
 };

@@ -21,7 +21,7 @@ int64_t BytePosition(double ms) { return static_cast<int64_t>(ms * kBytesPerMs);
 CSongPlayer::CSongPlayer(std::string decoderEngine)
     : m_pVoices(new VoiceSlot[kVoiceCount]), m_strDecoderEngine(std::move(decoderEngine)),
       m_pVoiceMemory(new int16_t[kVoiceCount * kSamplesPerBlock]()),
-      m_pMixSum(new int32_t[kSamplesPerBlock]())
+      m_pMixSum(new int32_t[kSamplesPerBlock]()), m_pMixOut(new int16_t[kSamplesPerBlock]())
 {
     for (int v = 0; v < kVoiceCount; ++v)
         m_pVoices[v].pBuffer = reinterpret_cast<char*>(m_pVoiceMemory.get() + v * kSamplesPerBlock);
@@ -213,6 +213,7 @@ void CSongPlayer::BeginEntry()
 void CSongPlayer::Mix(char* out, int n)
 {
     const int samples = n / 2;
+    const int shift = m_nMixShift;
     int32_t* sum = m_pMixSum.get();
     std::fill(sum, sum + kSamplesPerBlock, 0);
     for (int v = 0; v < kVoiceCount; ++v) {
@@ -221,16 +222,14 @@ void CSongPlayer::Mix(char* out, int n)
             continue;
         const int16_t* pcm = reinterpret_cast<const int16_t*>(slot.pBuffer);
         for (int s = 0; s < samples; ++s)
-            sum[s] += pcm[s] >> m_nMixShift;
+            sum[s] += pcm[s] >> shift;
     }
     // The sum is clamped once, so loud voices saturate instead of wrapping around.
-    std::memset(out, 0, kBlockBytes);
-    for (int s = 0; s < samples; ++s) {
-        const int32_t x = std::clamp<int32_t>(sum[s], -32768, 32767);
-        const uint16_t u = static_cast<uint16_t>(x);
-        out[2 * s] = static_cast<char>(u & 0xFF);
-        out[2 * s + 1] = static_cast<char>(u >> 8);
-    }
+    int16_t* mixed = m_pMixOut.get();
+    for (int s = 0; s < samples; ++s)
+        mixed[s] = static_cast<int16_t>(std::clamp<int32_t>(sum[s], -32768, 32767));
+    std::memcpy(out, mixed, static_cast<size_t>(samples) * 2);
+    std::memset(out + samples * 2, 0, static_cast<size_t>(kBlockBytes - samples * 2));
 }
 
 bool CSongPlayer::RenderBlock(char* out, int n)

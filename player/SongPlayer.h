@@ -93,4 +93,5 @@ private:
     std::string m_strDecoderEngine;
     std::unique_ptr<int16_t[]> m_pVoiceMemory; // the twelve voice buffers, allocated once
     std::unique_ptr<int32_t[]> m_pMixSum;      // one block of 32-bit sums
+    std::unique_ptr<int16_t[]> m_pMixOut;      // the clamped block
 };

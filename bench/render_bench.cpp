@@ -1,0 +1,226 @@
+// Render throughput of a demanding song against plain libmpg123 decoding of the same
+// clip frames, measured in one run, with the heap allocations made per block.
+//
+// The song keeps all twelve voices busy: four tracks start a clip in every block,
+// each clip sounding for 300 ms, so the track voices and all overflow voices sound
+// and are taken over again and again. Plain decoding repeats exactly the work the
+// clip decoder was asked for: for every clip started, a fresh handle with the same
+// configuration decodes the same number of PCM bytes from the same data.
+#include <mpg123.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "decode/ClipDecoder.h"
+#include "player/SongPlayer.h"
+#include "song/Song.h"
+#include "song/SongWriter.h"
+
+// Every C++ allocation in the process is counted; libmpg123 allocates with malloc and
+// is not counted.
+static std::atomic<long> g_allocations{0};
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t n)
+{
+    ++g_allocations;
+    if (void* p = std::malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t n) { return operator new(n); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kBlock = 4608;
+
+// Wraps the real decoder to learn what it was asked to do.
+class CCountingSource : public CClipSource
+{
+public:
+    explicit CCountingSource(const char* engine) : m_decoder(engine) {}
+    int Decode(char* out, int bytes, int voice) override
+    {
+        const int n = m_decoder.Decode(out, bytes, voice);
+        m_nBytes += n > 0 ? n : 0;
+        return n;
+    }
+    bool StartClip(CFile* f, int p1, int p3, int off, int p2, int p4, int voice, int ms) override
+    {
+        ++m_nStarts;
+        return m_decoder.StartClip(f, p1, p3, off, p2, p4, voice, ms);
+    }
+    CClipDecoder m_decoder;
+    long m_nStarts = 0;
+    long long m_nBytes = 0;
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Decodes `frames` frames from the start of `mp3` with a fresh handle, feeding it in
+// chunks of 16 KiB as a voice does.
+long long PlainDecode(const std::string& mp3, const char* engine, long long frames)
+{
+    int err = 0;
+    mpg123_handle* h = mpg123_new(engine, &err);
+    mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_IGNORE_INFOFRAME | MPG123_NO_RESYNC, 0);
+    mpg123_param(h, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
+    mpg123_format_none(h);
+    const long* rates = nullptr;
+    size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (size_t i = 0; i < count; ++i)
+        mpg123_format(h, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    mpg123_open_feed(h);
+    size_t fed = 0;
+    long long got = 0;
+    long long decoded = 0;
+    while (decoded < frames) {
+        off_t num;
+        unsigned char* audio;
+        size_t n;
+        const int rc = mpg123_decode_frame(h, &num, &audio, &n);
+        if (rc == MPG123_OK) {
+            got += static_cast<long long>(n);
+            ++decoded;
+        } else if (rc == MPG123_NEED_MORE) {
+            if (fed >= mp3.size())
+                break;
+            const size_t chunk = std::min<size_t>(16384, mp3.size() - fed);
+            mpg123_feed(h, reinterpret_cast<const unsigned char*>(mp3.data()) + fed, chunk);
+            fed += chunk;
+        } else if (rc != MPG123_NEW_FORMAT) {
+            break;
+        }
+    }
+    mpg123_delete(h);
+    return got;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string clipPath = argc > 1 ? argv[1] : VANTREL_SOURCE_DIR "/tests/data/clips/stereo44k.mp3";
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
+    const char* engine = argc > 3 ? argv[3] : "generic";
+    const std::string clip = ReadFile(clipPath);
+    if (clip.empty()) {
+        std::fprintf(stderr, "cannot read %s\n", clipPath.c_str());
+        return 1;
+    }
+
+    // The demanding song: one entry of `seconds`, four tracks, a 300 ms clip starting
+    // on every track in every block.
+    CSong song("Bench");
+    auto c = std::make_unique<CClip>(2, "", 0, 0);
+    c->m_strName = "tone";
+    CClip* pClip = song.AddClip(std::move(c));
+    CSection* section = song.AddSection(std::make_unique<CSection>("Only"));
+    auto variation = std::make_unique<CVariation>("Busy");
+    variation->SetLengthMs(seconds * 1000);
+    for (int t = 0; t < 4; ++t) {
+        auto track = std::make_unique<CTrack>("T" + std::to_string(t));
+        for (int ms = t * 5; ms < seconds * 1000 && track->GetEventCount() < 127; ms += 27) {
+            auto e = std::make_unique<CClipEvent>();
+            e->m_pClip = pClip;
+            e->m_nStartMs = ms;
+            e->m_nLengthMs = 300;
+            e->m_bActive = 1;
+            track->AddEvent(std::move(e));
+        }
+        variation->AddTrack(std::move(track));
+    }
+    section->AddVariation(std::move(variation));
+    // A track holds at most 127 events (3.4 s at one per block); the entry is repeated
+    // to fill the time.
+    auto arrangement = std::make_unique<CArrangement>("Main");
+    const int repeats = std::max(1, seconds * 1000 / (127 * 27));
+    for (int i = 0; i < repeats && i < 127; ++i)
+        arrangement->AddSection(section);
+    song.AddArrangement(arrangement);
+    song.m_arrSections[0]->m_arrVariations[0]->SetLengthMs(127 * 27);
+    const std::string songPath = "render_bench_song.vn";
+    CSongWriter::Write(song, {clip}, songPath);
+
+    CSongPlayer player(engine);
+    if (!player.Open(songPath)) {
+        std::fprintf(stderr, "cannot open the bench song\n");
+        return 1;
+    }
+    player.Prepare();
+    auto source = std::make_unique<CCountingSource>(engine);
+    CCountingSource* counting = source.get();
+    player.SetClipSourceForTest(std::move(source));
+
+    std::vector<char> block(kBlock);
+    long blocks = 0;
+    int maxSounding = 0;
+    long warmAllocs = 0;
+    const long warmBlocks = 200;
+    const auto t0 = Clock::now();
+    for (;;) {
+        if (blocks == warmBlocks)
+            warmAllocs = g_allocations.load();
+        const bool more = player.RenderBlock(block.data(), kBlock);
+        ++blocks;
+        int sounding = 0;
+        for (int v = 0; v < CSongPlayer::kVoiceCount; ++v)
+            sounding += player.GetVoice(v).pFile != nullptr;
+        maxSounding = std::max(maxSounding, sounding);
+        if (!more)
+            break;
+    }
+    const double renderSec = Seconds(Clock::now() - t0);
+    const long steadyAllocs = g_allocations.load() - warmAllocs;
+    const long steadyBlocks = blocks - warmBlocks;
+    const long starts = counting->m_nStarts;
+    const long long deliveredBytes = counting->m_nBytes;
+    const long long decodedBytes = counting->m_decoder.GetDecodedBytes();
+    player.Close();
+
+    // Plain decoding of the same work: as many frames as the voices decoded, spread
+    // over as many fresh handles as clips were started.
+    const long long totalFrames = decodedBytes / kBlock;
+    const auto t1 = Clock::now();
+    long long plainBytes = 0;
+    for (long i = 0; i < starts; ++i)
+        plainBytes += PlainDecode(clip, engine, totalFrames * (i + 1) / starts - totalFrames * i / starts);
+    const double plainSec = Seconds(Clock::now() - t1);
+
+    const double audioSec = blocks * kBlock / 176400.0;
+    const size_t playerBytes = sizeof(CSongPlayer) + CSongPlayer::kVoiceCount * sizeof(VoiceSlot) +
+                               CSongPlayer::kVoiceCount * kBlock + kBlock * 2 + sizeof(CClipDecoder);
+    std::printf("song: %.1f s of audio, %ld blocks, %ld clip starts, up to %d voices sounding\n",
+                audioSec, blocks, starts, maxSounding);
+    std::printf("render:        %.3f s  = %.1f x realtime (%lld PCM bytes decoded, %lld delivered)\n",
+                renderSec, audioSec / renderSec, decodedBytes, deliveredBytes);
+    std::printf("plain decode:  %.3f s  (%lld PCM bytes)\n", plainSec, plainBytes);
+    std::printf("ratio render / plain decode: %.3f (overhead %+.1f %%)\n", renderSec / plainSec,
+                (renderSec / plainSec - 1.0) * 100.0);
+    std::printf("heap allocations (operator new) in the steady state: %ld in %ld blocks = %.2f per block\n",
+                steadyAllocs, steadyBlocks, steadyBlocks ? double(steadyAllocs) / steadyBlocks : 0.0);
+    std::printf("player memory (player, voices, buffers, clip decoder): %zu bytes = %.2f MiB\n",
+                playerBytes, playerBytes / 1048576.0);
+    std::remove(songPath.c_str());
+    return 0;
+}
