@@ -24,5 +24,6 @@ private:
 };
 
 void AddInfoCommand(CLI::App& app);
+void AddArrangeCommand(CLI::App& app);
 
 } // namespace vantrel::tool
