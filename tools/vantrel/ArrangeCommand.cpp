@@ -9,7 +9,7 @@
 // table and the variation index the variation's position within that section.
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
+#include <limits>
 #include <memory>
 #include <string>
 #include <utility>
@@ -115,8 +115,9 @@ void PrintReadable(const CSong& song, int number, const Performance& p)
     }
     std::printf("arrangement %d \"", p.nArrangement);
     PrintBytes(song.GetArrangements()[static_cast<size_t>(p.nArrangement)]->GetName());
-    std::printf("\", %zu entries, total %s (%" PRId32 " ms)\n", p.arrEntries.size(),
-                FormatTime(p.nTotalMs).c_str(), p.nTotalMs);
+    std::printf("\", %zu %s, total %s (%" PRId32 " ms)\n", p.arrEntries.size(),
+                p.arrEntries.size() == 1 ? "entry" : "entries", FormatTime(p.nTotalMs).c_str(),
+                p.nTotalMs);
     int64_t start = 0;
     for (size_t i = 0; i < p.arrEntries.size(); ++i) {
         const CSection* section = song.GetSection(p.arrEntries[i].first);
@@ -198,7 +199,7 @@ void AddArrangeCommand(CLI::App& app)
         "arrange", "Draw the performances a player would play, from its first draw on");
     cmd->add_option("SONG", opt->strPath, "The song file (.vn)")->required();
     cmd->add_option("--performances,-n", opt->nPerformances, "Number of performances (default 1)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, std::numeric_limits<int>::max()));
     cmd->add_flag("--json", opt->bJson,
                   "Print an array of {result, arrangement, sequence, totalMs}; a song that "
                   "does not load gives result -1111 entries and exit status 1");
