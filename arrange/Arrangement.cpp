@@ -71,7 +71,10 @@ int CSongDocument::Arrange()
         anyBuildable = anyBuildable || CanBuild(a.get());
     }
     // Nothing to arrange, or nothing that could ever be built: the search below would
-    // never end, so give up before drawing.
+    // never end, so give up before drawing. Otherwise it ends: with fewer than 10000
+    // candidates (a file counts them in a signed byte) every index has a share of the
+    // scaled range, so a buildable arrangement, and a variation of positive length
+    // within each playable section, is drawn sooner or later.
     if (!anySections || !anyBuildable) {
         ClearArrangement();
         return ERR_NOTHING_TO_ARRANGE;
