@@ -71,7 +71,10 @@ int CSongDocument::Arrange()
         anyBuildable = anyBuildable || CanBuild(a.get());
     }
     // Nothing to arrange, or nothing that could ever be built: the search below would
-    // never end, so give up before drawing.
+    // never end, so give up before drawing. Otherwise it ends: with fewer than 10000
+    // candidates (a file counts them in a signed byte) every index has a share of the
+    // scaled range, so a buildable arrangement, and a variation of positive length
+    // within each playable section, is drawn sooner or later.
     if (!anySections || !anyBuildable) {
         ClearArrangement();
         return ERR_NOTHING_TO_ARRANGE;
@@ -135,11 +138,13 @@ bool CSongDocument::BuildSequence()
 
 int32_t CSongDocument::GetTotalLength() const
 {
-    if (m_nState != STATE_ARRANGED)
+    // A failed Arrange leaves the state as it was, which may still be STATE_ARRANGED
+    // when the previous performance was not ended; its emptied sequence has no length
+    // either, so the length is -1 then too.
+    if (m_nState != STATE_ARRANGED || m_nSequenceLength == 0 || !m_pSequence)
         return -1;
     uint32_t sum = 0; // added as 32-bit values; wraps like them
-    if (m_pSequence)
-        for (int32_t i = 0; i < m_nSequenceLength; ++i)
-            sum += static_cast<uint32_t>((*m_pSequence)[static_cast<size_t>(i)]->GetLengthMs());
+    for (int32_t i = 0; i < m_nSequenceLength; ++i)
+        sum += static_cast<uint32_t>((*m_pSequence)[static_cast<size_t>(i)]->GetLengthMs());
     return static_cast<int32_t>(sum);
 }

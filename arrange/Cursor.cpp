@@ -91,8 +91,18 @@ std::unique_ptr<CScheduledEvent> CSongDocument::NextEvent(int32_t track)
 
 std::unique_ptr<CScheduledEvent> CSongDocument::MakeScheduledEvent(int32_t track, int32_t event) const
 {
-    const CClipEvent* e = m_pCurrentVariation->GetTrack(track)->GetEvent(event);
+    // Public, so it checks what CurrentEvent has already checked: a track and event
+    // of the current entry, and an event that refers to a clip.
+    if (m_nCurrent == -1 || !m_pCurrentVariation || track < 0 ||
+        track >= static_cast<int32_t>(m_pCurrentVariation->GetTracks().size()))
+        return nullptr;
+    const CTrack* pTrack = m_pCurrentVariation->GetTrack(track);
+    if (event < 0 || event >= pTrack->GetEventCount())
+        return nullptr;
+    const CClipEvent* e = pTrack->GetEvent(event);
     const CClip* clip = e->m_pClip;
+    if (!clip)
+        return nullptr;
     auto rec = std::make_unique<CScheduledEvent>();
     rec->m_strClipName = clip->m_strName;
     rec->m_strClipPath = clip->m_strPath;

@@ -24,6 +24,7 @@ private:
 };
 
 void AddInfoCommand(CLI::App& app);
+void AddArrangeCommand(CLI::App& app);
 void AddRenderCommand(CLI::App& app);
 
 } // namespace vantrel::tool

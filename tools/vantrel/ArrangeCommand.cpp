@@ -1,0 +1,209 @@
+// vantrel arrange SONG [--performances N] [--json]: the performances a player would
+// draw from a song, one per Open/Prepare/Close, on this thread's generator from its
+// first draw.
+//
+// With --json the output is an array with one object per performance:
+//   {"result": 1 | -1111 | -1201, "arrangement": <index> | null,
+//    "sequence": [[<section index>, <variation index>], ...], "totalMs": <length>}
+// where the section index is the entry's section's position in the song's section
+// table and the variation index the variation's position within that section.
+#include <cinttypes>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Commands.h"
+#include "arrange/Random.h"
+#include "song/SongDocument.h"
+
+namespace vantrel::tool {
+
+namespace {
+struct ArrangeOptions
+{
+    std::string strPath;
+    int nPerformances = 1;
+    bool bJson = false;
+};
+
+// One drawn performance, as indices into the song's tables.
+struct Performance
+{
+    int nResult = 0;
+    int nArrangement = -1;
+    std::vector<std::pair<int, int>> arrEntries; // section index, variation index
+    int32_t nTotalMs = -1;
+};
+
+int IndexOfArrangement(const CSong& song, const CArrangement* arrangement)
+{
+    const auto& list = song.GetArrangements();
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].get() == arrangement)
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::pair<int, int> IndexOfVariation(const CSong& song, const CVariation* variation)
+{
+    for (int s = 0; s < song.GetSectionCount(); ++s) {
+        const CSection* section = song.GetSection(s);
+        if (section != variation->m_pSection)
+            continue;
+        const auto& variations = section->GetVariations();
+        for (size_t v = 0; v < variations.size(); ++v)
+            if (variations[v].get() == variation)
+                return {s, static_cast<int>(v)};
+    }
+    return {-1, -1};
+}
+
+// Reads the drawn performance off the document while it still holds the song.
+Performance Capture(const CSongDocument& doc, int result)
+{
+    Performance p;
+    p.nResult = result;
+    p.nTotalMs = doc.GetTotalLength();
+    const CSong* song = doc.GetSong();
+    if (result != 1 || !song)
+        return p;
+    p.nArrangement = IndexOfArrangement(*song, doc.GetArrangement());
+    const std::vector<CVariation*>* sequence = doc.GetSequence();
+    for (int32_t i = 0; sequence && i < doc.GetSequenceLength(); ++i)
+        p.arrEntries.push_back(IndexOfVariation(*song, (*sequence)[static_cast<size_t>(i)]));
+    return p;
+}
+
+void PrintBytes(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+// m:ss.mmm, minutes unbounded; a negative time gets a leading minus.
+std::string FormatTime(int64_t ms)
+{
+    const bool negative = ms < 0;
+    const uint64_t a = negative ? static_cast<uint64_t>(-(ms + 1)) + 1 : static_cast<uint64_t>(ms);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%s%" PRIu64 ":%02" PRIu64 ".%03" PRIu64, negative ? "-" : "",
+                  a / 60000, a / 1000 % 60, a % 1000);
+    return buf;
+}
+
+const char* DescribeResult(int result)
+{
+    switch (result) {
+    case 1:
+        return "arranged";
+    case ERR_NO_SONG:
+        return "no song loaded";
+    case ERR_NOTHING_TO_ARRANGE:
+        return "the song has nothing to arrange";
+    default:
+        return "unexpected result";
+    }
+}
+
+void PrintReadable(const CSong& song, int number, const Performance& p)
+{
+    std::printf("Performance %d: ", number);
+    if (p.nResult != 1) {
+        std::printf("%s (result %d), total length -1\n", DescribeResult(p.nResult), p.nResult);
+        return;
+    }
+    std::printf("arrangement %d \"", p.nArrangement);
+    PrintBytes(song.GetArrangements()[static_cast<size_t>(p.nArrangement)]->GetName());
+    std::printf("\", %zu %s, total %s (%" PRId32 " ms)\n", p.arrEntries.size(),
+                p.arrEntries.size() == 1 ? "entry" : "entries", FormatTime(p.nTotalMs).c_str(),
+                p.nTotalMs);
+    int64_t start = 0;
+    for (size_t i = 0; i < p.arrEntries.size(); ++i) {
+        const CSection* section = song.GetSection(p.arrEntries[i].first);
+        const CVariation* variation =
+            section->GetVariations()[static_cast<size_t>(p.arrEntries[i].second)].get();
+        std::printf("  %3zu  at %s  section %d \"", i, FormatTime(start).c_str(),
+                    p.arrEntries[i].first);
+        PrintBytes(section->GetName());
+        std::printf("\"  variation %d \"", p.arrEntries[i].second);
+        PrintBytes(variation->GetName());
+        std::printf("\"  length %s (%" PRId32 " ms)\n", FormatTime(variation->GetLengthMs()).c_str(),
+                    variation->GetLengthMs());
+        start += variation->GetLengthMs();
+    }
+}
+
+nlohmann::ordered_json ToJson(const Performance& p)
+{
+    nlohmann::ordered_json entry;
+    entry["result"] = p.nResult;
+    if (p.nResult == 1)
+        entry["arrangement"] = p.nArrangement;
+    else
+        entry["arrangement"] = nullptr;
+    entry["sequence"] = nlohmann::ordered_json::array();
+    for (const auto& e : p.arrEntries)
+        entry["sequence"].push_back({e.first, e.second});
+    entry["totalMs"] = p.nTotalMs;
+    return entry;
+}
+
+void RunArrange(const ArrangeOptions& opt)
+{
+    // The performances are those of a freshly loaded player: its generator has not
+    // drawn yet.
+    vantrel::SetRandomState(1);
+
+    // One document plays every performance, as the player's does: Open loads, Prepare
+    // arranges, Close ends the performance and lets go of the song.
+    CSongDocument doc;
+    std::string loadError;
+    bool printedAny = false;
+    for (int i = 0; i < opt.nPerformances; ++i) {
+        if (doc.Load(opt.strPath) != 1 && loadError.empty())
+            loadError = doc.GetLastError().empty() ? std::string("cannot open the file")
+                                                    : doc.GetLastError();
+        if (!loadError.empty() && !opt.bJson)
+            break; // nothing was loaded, so nothing would be drawn
+        const int result = doc.Arrange();
+        const Performance p = Capture(doc, result);
+        if (opt.bJson) {
+            std::printf("%s%s", printedAny ? ",\n " : "[", ToJson(p).dump().c_str());
+        } else {
+            if (i == 0) {
+                PrintBytes(opt.strPath);
+                std::printf(": \"");
+                PrintBytes(doc.GetSong()->GetTitle());
+                std::printf("\", %d performance%s\n", opt.nPerformances,
+                            opt.nPerformances == 1 ? "" : "s");
+            }
+            PrintReadable(*doc.GetSong(), i + 1, p);
+        }
+        printedAny = true;
+        doc.EndPerformance();
+        doc.DetachSong();
+    }
+    if (opt.bJson)
+        std::printf("%s\n", printedAny ? "]" : "[]");
+    std::fflush(stdout);
+    if (!loadError.empty())
+        throw CommandError(opt.strPath + ": " + loadError);
+}
+} // namespace
+
+void AddArrangeCommand(CLI::App& app)
+{
+    auto opt = std::make_shared<ArrangeOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "arrange", "Draw the performances a player would play, from its first draw on");
+    cmd->add_option("SONG", opt->strPath, "The song file (.vn)")->required();
+    cmd->add_option("--performances,-n", opt->nPerformances, "Number of performances (default 1)")
+        ->check(CLI::Range(1, std::numeric_limits<int>::max()));
+    cmd->add_flag("--json", opt->bJson,
+                  "Print an array of {result, arrangement, sequence, totalMs}; a song that "
+                  "does not load gives result -1111 entries and exit status 1");
+    cmd->callback([opt] { RunArrange(*opt); });
+}
+
+} // namespace vantrel::tool
