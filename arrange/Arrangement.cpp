@@ -44,6 +44,7 @@ void CSongDocument::ClearArrangement()
     m_nSequenceLength = 0;
     m_pEventCursor.reset();
     m_pEventCount.reset();
+    m_nCursorCapacity = 0;
 }
 
 bool CSongDocument::PickIndex(int n, const std::vector<int>& thresholds, int v, int& index)

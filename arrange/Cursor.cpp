@@ -8,17 +8,21 @@ bool CSongDocument::SelectEntry(int32_t index)
     CVariation* variation = (*m_pSequence)[static_cast<size_t>(index)];
     const auto& tracks = variation->GetTracks();
     const size_t count = tracks.size();
-    auto cursor = std::make_unique<int32_t[]>(count ? count : 1);
-    auto events = std::make_unique<int32_t[]>(count ? count : 1);
+    // The cursor arrays start afresh for every selection; their storage is kept while
+    // it is large enough, so that playing allocates nothing here.
+    if (!m_pEventCursor || m_nCursorCapacity < count) {
+        const size_t capacity = count > 4 ? count : 4;
+        m_pEventCursor = std::make_unique<int32_t[]>(capacity);
+        m_pEventCount = std::make_unique<int32_t[]>(capacity);
+        m_nCursorCapacity = capacity;
+    }
     for (size_t t = 0; t < count; ++t) {
-        cursor[t] = -1;
-        events[t] = tracks[t]->GetEventCount();
+        m_pEventCursor[t] = -1;
+        m_pEventCount[t] = tracks[t]->GetEventCount();
     }
     m_nCurrent = index;
     m_pCurrentVariation = variation;
     m_pCurrentTracks = &tracks;
-    m_pEventCursor = std::move(cursor);
-    m_pEventCount = std::move(events);
     return true;
 }
 
@@ -67,7 +71,7 @@ bool CSongDocument::SetEventCursor(int32_t track, int32_t event)
     return true;
 }
 
-std::unique_ptr<CScheduledEvent> CSongDocument::CurrentEvent(int32_t track)
+CScheduledEventPtr CSongDocument::CurrentEvent(int32_t track)
 {
     if (!m_pEventCursor || track < 0 || !m_pCurrentTracks ||
         track >= static_cast<int32_t>(m_pCurrentTracks->size()))
@@ -78,7 +82,7 @@ std::unique_ptr<CScheduledEvent> CSongDocument::CurrentEvent(int32_t track)
     return MakeScheduledEvent(track, cursor);
 }
 
-std::unique_ptr<CScheduledEvent> CSongDocument::NextEvent(int32_t track)
+CScheduledEventPtr CSongDocument::NextEvent(int32_t track)
 {
     if (!m_pEventCursor || track < 0 || !m_pCurrentTracks ||
         track >= static_cast<int32_t>(m_pCurrentTracks->size()))
@@ -89,7 +93,7 @@ std::unique_ptr<CScheduledEvent> CSongDocument::NextEvent(int32_t track)
     return CurrentEvent(track);
 }
 
-std::unique_ptr<CScheduledEvent> CSongDocument::MakeScheduledEvent(int32_t track, int32_t event) const
+CScheduledEventPtr CSongDocument::MakeScheduledEvent(int32_t track, int32_t event) const
 {
     // Public, so it checks what CurrentEvent has already checked: a track and event
     // of the current entry, and an event that refers to a clip.
@@ -103,7 +107,7 @@ std::unique_ptr<CScheduledEvent> CSongDocument::MakeScheduledEvent(int32_t track
     const CClip* clip = e->m_pClip;
     if (!clip)
         return nullptr;
-    auto rec = std::make_unique<CScheduledEvent>();
+    CScheduledEventPtr rec = AcquireScheduledEvent();
     rec->m_strClipName = clip->m_strName;
     rec->m_strClipPath = clip->m_strPath;
     rec->m_nStartMs = static_cast<int32_t>(e->m_nStartMs);

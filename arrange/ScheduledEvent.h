@@ -1,9 +1,14 @@
 // CScheduledEvent: a self-contained copy of one clip event of the current sequence
 // entry, with the location of its clip's data. Made per request by the document and
 // owned by the caller.
+//
+// Records are handed out as CScheduledEventPtr. Releasing one puts it back on a small
+// per-thread list from which the next request is served, so that rendering, which asks
+// for records in every block, allocates nothing once it runs.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class CScheduledEvent
@@ -28,3 +33,14 @@ public:
     int32_t m_nClipInfo2 = 0;
     int32_t m_nClipInfo3 = 0;
 };
+
+struct CScheduledEventRelease
+{
+    void operator()(CScheduledEvent* pEvent) const noexcept;
+};
+
+using CScheduledEventPtr = std::unique_ptr<CScheduledEvent, CScheduledEventRelease>;
+
+// A record for the caller to fill: a released one of this thread when there is one
+// (its texts keep their storage), else a new one.
+CScheduledEventPtr AcquireScheduledEvent();

@@ -142,7 +142,7 @@ int32_t CSongPlayer::EventBlock(int32_t startMs) const
 bool CSongPlayer::StartEvent(int voice, int track)
 {
     VoiceSlot& trackSlot = m_pVoices[track];
-    std::unique_ptr<CScheduledEvent> current = m_song.CurrentEvent(track);
+    CScheduledEventPtr current = m_song.CurrentEvent(track);
     if (!current) {
         // Nothing to start; end the track's run for this entry.
         trackSlot.nNextEventBlock = -1;
@@ -164,7 +164,7 @@ bool CSongPlayer::StartEvent(int voice, int track)
             offset -= kBlockBytes;
         slot.nStartOffset = offset;
     }
-    std::unique_ptr<CScheduledEvent> next = m_song.NextEvent(track);
+    CScheduledEventPtr next = m_song.NextEvent(track);
     trackSlot.nNextEventBlock = next ? EventBlock(next->m_nStartMs) : -1;
     return sound;
 }
@@ -199,7 +199,7 @@ void CSongPlayer::BeginEntry()
         m_pVoices[v].nNextEventBlock = -1;
     const int32_t tracks = m_song.GetTrackCount();
     for (int t = 0; t < tracks && t < kTrackVoices; ++t) {
-        std::unique_ptr<CScheduledEvent> first = m_song.NextEvent(t);
+        CScheduledEventPtr first = m_song.NextEvent(t);
         if (first)
             m_pVoices[t].nNextEventBlock = EventBlock(first->m_nStartMs);
     }

@@ -60,9 +60,9 @@ public:
 
     // Event cursors (arrange/).
     bool SetEventCursor(int32_t track, int32_t event);
-    std::unique_ptr<CScheduledEvent> CurrentEvent(int32_t track);
-    std::unique_ptr<CScheduledEvent> NextEvent(int32_t track);
-    std::unique_ptr<CScheduledEvent> MakeScheduledEvent(int32_t track, int32_t event) const;
+    CScheduledEventPtr CurrentEvent(int32_t track);
+    CScheduledEventPtr NextEvent(int32_t track);
+    CScheduledEventPtr MakeScheduledEvent(int32_t track, int32_t event) const;
 
     int32_t GetState() const { return m_nState; }
     int32_t GetCurrentIndex() const { return m_nCurrent; }
@@ -90,4 +90,5 @@ private:
     std::string m_strFormatText;
     uint8_t m_nFormatFlags = 0;
     uint8_t m_nFormatVersion = 0;
+    size_t m_nCursorCapacity = 0; // elements of m_pEventCursor and m_pEventCount
 };

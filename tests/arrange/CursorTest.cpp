@@ -208,7 +208,7 @@ TEST_F(CursorTest, RecordsOutliveTheDocumentsState)
     EXPECT_EQ(kept->m_nPos1, 418);
 
     // Even past the document's life.
-    std::unique_ptr<CScheduledEvent> orphan;
+    CScheduledEventPtr orphan;
     {
         CSongDocument other;
         ASSERT_TRUE(other.Load(path) == 1);
