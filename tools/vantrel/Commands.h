@@ -24,5 +24,6 @@ private:
 };
 
 void AddInfoCommand(CLI::App& app);
+void AddPackCommand(CLI::App& app);
 
 } // namespace vantrel::tool

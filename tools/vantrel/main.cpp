@@ -12,6 +12,7 @@ int main(int argc, char** argv)
 
     using namespace vantrel::tool;
     AddInfoCommand(app);
+    AddPackCommand(app);
 
     try {
         app.parse(argc, argv);
