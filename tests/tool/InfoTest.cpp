@@ -293,6 +293,11 @@ TEST(InfoFailures, MissingFileSaysItCannotBeOpened)
     const auto plain = RunTool({"info", path});
     EXPECT_EQ(plain.nStatus, 1);
     EXPECT_NE(plain.strErr.find("cannot open " + path), std::string::npos) << plain.strErr;
+
+    const std::string folder = TempPath("");
+    const auto dir = RunTool({"info", folder});
+    EXPECT_EQ(dir.nStatus, 1);
+    EXPECT_NE(dir.strErr.find("it is a folder"), std::string::npos) << dir.strErr;
 }
 
 TEST(InfoTree, ShowsTextsStructureAndClips)

@@ -330,6 +330,11 @@ TEST(Pack, ReplacesSongsButNotOtherFiles)
     EXPECT_NE(r.strErr.find("is not a VNF song; not replacing it"), std::string::npos) << r.strErr;
     EXPECT_EQ(ReadBytes(notes), "keep me");
 
+    r = RunTool({"pack", dir + "/m.json", "-o", dir + "/no-folder/s.vn"});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.strErr.find("the folder " + dir + "/no-folder does not exist"), std::string::npos) << r.strErr;
+    EXPECT_EQ(r.strErr.find("encoding"), std::string::npos) << "checked before the sounds: " << r.strErr;
+
     const std::string song = dir + "/s.vn";
     ASSERT_EQ(RunTool({"pack", "-q", dir + "/m.json", "-o", song}).nStatus, 0);
     r = RunTool({"pack", "-q", dir + "/m.json", "-o", song, "--format-version", "0x60"});

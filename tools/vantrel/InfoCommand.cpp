@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -109,6 +110,9 @@ void PrintTree(const std::string& path, const CSongDocument& doc)
 // Why a file cannot be opened, in the system's words.
 std::string OpenFailureReason(const std::string& path)
 {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec))
+        return "cannot open " + path + ": it is a folder, not a song file";
     errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f) {

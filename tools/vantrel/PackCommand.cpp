@@ -115,6 +115,10 @@ void CheckOutput(const PackOptions& opt)
     if (fs::is_directory(out, ec))
         throw CommandError(opt.strOutput + " is a folder; give the song file to write, e.g. " +
                            (out / "song.vn").string());
+    const fs::path folder = out.parent_path();
+    if (!folder.empty() && !fs::is_directory(folder, ec))
+        throw CommandError("cannot write " + opt.strOutput + ": the folder " + folder.string() +
+                           " does not exist");
     if (!fs::exists(out, ec))
         return;
     if (fs::equivalent(out, fs::path(opt.strManifest), ec))
