@@ -20,6 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
+// Every name is held to 50 bytes, which both format versions can store (0x60 keeps
+// clip names in a 50-byte field).
 constexpr size_t kNameWidth = 50;
 constexpr size_t kMaxCount8 = 127;
 constexpr size_t kMaxClips = 32767;
@@ -218,9 +220,8 @@ Json ParseFile(const std::string& path)
 
 } // namespace
 
-Manifest ReadManifest(const std::string& path, uint8_t version)
+Manifest ReadManifest(const std::string& path)
 {
-    (void)version; // every name is held to 50 bytes, which both versions can store
     const Json root = ParseFile(path);
     const fs::path folder = fs::path(path).parent_path();
 

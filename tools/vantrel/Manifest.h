@@ -45,8 +45,8 @@ struct Manifest
     std::vector<std::string> warnings;
 };
 
-// Reads and checks the manifest at `path` for a song of format `version` (0x60 or
-// 0x61). Throws CommandError naming the file and the offending place.
-Manifest ReadManifest(const std::string& path, uint8_t version);
+// Reads and checks the manifest at `path`. Throws CommandError naming the file and
+// the offending place.
+Manifest ReadManifest(const std::string& path);
 
 } // namespace vantrel::tool

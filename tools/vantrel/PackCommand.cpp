@@ -141,7 +141,7 @@ void RunPack(const PackOptions& opt)
     CheckOutput(opt);
     Reporter report(opt.bQuiet);
 
-    Manifest m = ReadManifest(opt.strManifest, version);
+    Manifest m = ReadManifest(opt.strManifest);
     for (const std::string& w : m.warnings)
         report.Warn(opt.strManifest + ": " + w);
 
