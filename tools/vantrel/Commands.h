@@ -26,5 +26,6 @@ private:
 void AddInfoCommand(CLI::App& app);
 void AddArrangeCommand(CLI::App& app);
 void AddRenderCommand(CLI::App& app);
+void AddPackCommand(CLI::App& app);
 
 } // namespace vantrel::tool

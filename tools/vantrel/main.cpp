@@ -14,6 +14,7 @@ int main(int argc, char** argv)
     AddInfoCommand(app);
     AddArrangeCommand(app);
     AddRenderCommand(app);
+    AddPackCommand(app);
 
     try {
         app.parse(argc, argv);
