@@ -27,12 +27,49 @@ std::string WriteSilentSong(const std::string& name, const std::vector<int>& ent
     return path;
 }
 
-std::string WriteClipSong(const std::string& name)
+namespace {
+
+std::string ReadClip()
 {
     std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/tests/data/clips/stereo44k.mp3", std::ios::binary);
     const std::string mp3((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (mp3.empty())
         throw std::runtime_error("tests/data/clips/stereo44k.mp3 is missing");
+    return mp3;
+}
+
+} // namespace
+
+std::string WriteVaryingSong(const std::string& name)
+{
+    CSong song("Varying");
+    CClip* clip = AddClip(song, "tone", 2);
+    CSection* intro = AddSection(song, "Intro");
+    CSection* verse = AddSection(song, "Verse");
+    CSection* outro = AddSection(song, "Outro");
+    for (int i = 0; i < 3; ++i) {
+        CVariation* v = AddVariation(*intro, "I" + std::to_string(i), 800 + 300 * i);
+        AddEvent(*AddTrack(*v, "T"), clip, 100 * i, 600);
+    }
+    for (int i = 0; i < 4; ++i) {
+        CVariation* v = AddVariation(*verse, "V" + std::to_string(i), 1200 + 150 * i);
+        AddEvent(*AddTrack(*v, "T0"), clip, 50 * i, 900);
+        AddEvent(*AddTrack(*v, "T1"), clip, 400 + 70 * i, 500);
+    }
+    for (int i = 0; i < 2; ++i) {
+        CVariation* v = AddVariation(*outro, "O" + std::to_string(i), 1000 + 500 * i);
+        AddEvent(*AddTrack(*v, "T"), clip, 0, 700 + 200 * i);
+    }
+    AddArrangement(song, "Long", {intro, verse, verse, outro});
+    AddArrangement(song, "Short", {verse, outro});
+    const std::string path = TempPath(name);
+    CSongWriter::Write(song, {ReadClip()}, path);
+    return path;
+}
+
+std::string WriteClipSong(const std::string& name)
+{
+    const std::string mp3 = ReadClip();
 
     CSong song("Plug-in Test Song");
     song.SetAuthor("Test Author");

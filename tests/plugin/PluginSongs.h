@@ -12,6 +12,9 @@ std::string WriteSilentSong(const std::string& name, const std::vector<int>& ent
 // Two entries (2000 ms and 1500 ms) sounding the stereo test clip, with every text set
 // (a two-line copyright notice).
 std::string WriteClipSong(const std::string& name);
+// A song whose performances differ from draw to draw: two arrangements, sections
+// with variations of different lengths and events, all sounding the stereo test clip.
+std::string WriteVaryingSong(const std::string& name);
 // A file that is not a song.
 std::string WriteNotASong(const std::string& name);
 // The whole performance of a song, rendered by a player of the test's own.

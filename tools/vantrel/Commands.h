@@ -25,5 +25,6 @@ private:
 
 void AddInfoCommand(CLI::App& app);
 void AddRenderCommand(CLI::App& app);
+void AddPlayCommand(CLI::App& app);
 
 } // namespace vantrel::tool

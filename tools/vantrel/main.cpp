@@ -13,6 +13,7 @@ int main(int argc, char** argv)
     using namespace vantrel::tool;
     AddInfoCommand(app);
     AddRenderCommand(app);
+    AddPlayCommand(app);
 
     try {
         app.parse(argc, argv);
