@@ -14,6 +14,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -157,9 +158,34 @@ CHostOutput::CHostOutput(std::string wavPath) : m_pImpl(std::make_unique<Impl>()
             return -1;
         }
         // Failures are reported by the tool in its own words.
-        out123_param2(d.pHandle, OUT123_FLAGS, OUT123_QUIET, 0.0);
-        const int rc = o.IsFile() ? out123_open(d.pHandle, "wav", o.m_strPath.c_str())
-                                  : out123_open(d.pHandle, nullptr, nullptr);
+        out123_param2(d.pHandle, OUT123_FLAGS, OUT123_QUIET, 0.0, nullptr);
+        int rc;
+        if (o.IsFile()) {
+            rc = out123_open(d.pHandle, "wav", o.m_strPath.c_str());
+        } else {
+            // The sound libraries tried along the way print their own complaints.
+            const int saved = dup(STDERR_FILENO);
+            const int null = ::open("/dev/null", O_WRONLY);
+            if (saved >= 0 && null >= 0)
+                dup2(null, STDERR_FILENO);
+            // Real devices only: OpenAL can open without one (and then plays to nothing).
+            rc = out123_open(d.pHandle, "pulse,alsa,oss,jack,sndio,portaudio,nas", nullptr);
+            if (saved >= 0 && null >= 0)
+                dup2(saved, STDERR_FILENO);
+            if (null >= 0)
+                ::close(null);
+            if (saved >= 0)
+                ::close(saved);
+            // The "dummy" driver takes anything and plays nothing: that is no device.
+            char* driver = nullptr;
+            if (rc == OUT123_OK && out123_driver_info(d.pHandle, &driver, nullptr) == OUT123_OK && driver &&
+                std::string(driver) == "dummy") {
+                o.m_strError = "only the dummy output is available";
+                out123_del(d.pHandle);
+                d.pHandle = nullptr;
+                return -1;
+            }
+        }
         if (rc != OUT123_OK || out123_start(d.pHandle, rate, channels, MPG123_ENC_SIGNED_16) != OUT123_OK) {
             o.m_strError = out123_strerror(d.pHandle);
             out123_del(d.pHandle);
