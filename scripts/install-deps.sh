@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libmpg123-dev libout123-0
+  mpg123                 # the audio output modules libout123 loads (vantrel play)
   nlohmann-json3-dev libcli11-dev
   libsndfile1-dev libmp3lame-dev lame
   googletest libgtest-dev libbenchmark-dev

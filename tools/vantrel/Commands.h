@@ -27,5 +27,6 @@ void AddInfoCommand(CLI::App& app);
 void AddArrangeCommand(CLI::App& app);
 void AddRenderCommand(CLI::App& app);
 void AddPackCommand(CLI::App& app);
+void AddPlayCommand(CLI::App& app);
 
 } // namespace vantrel::tool

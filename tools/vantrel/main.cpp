@@ -15,6 +15,7 @@ int main(int argc, char** argv)
     AddArrangeCommand(app);
     AddRenderCommand(app);
     AddPackCommand(app);
+    AddPlayCommand(app);
 
     try {
         app.parse(argc, argv);
