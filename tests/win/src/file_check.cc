@@ -62,13 +62,42 @@ bool WriteFileBytes(const std::string& path, const std::vector<unsigned char>& b
     return ok && written == bytes.size();
 }
 
+// Creates a fresh directory in the temporary folder. Wine reuses small process
+// ids, and an earlier failed run may have left its directory behind.
+std::string MakeWorkDir()
+{
+    const std::string stem = TempDir() + "vantrel_file_check_" + std::to_string(::GetCurrentProcessId()) +
+                             "_" + std::to_string(::GetTickCount());
+    for (int i = 0; i < 100; ++i) {
+        std::string dir = stem + "_" + std::to_string(i);
+        if (::CreateDirectoryA(dir.c_str(), nullptr))
+            return dir;
+    }
+    return std::string();
+}
+
+int RunChecks();
+
 } // namespace
 
 int main()
 {
-    const std::string dir = TempDir() + "vantrel_file_check_" + std::to_string(::GetCurrentProcessId());
-    if (!::CreateDirectoryA(dir.c_str(), nullptr)) {
-        std::printf("cannot create %s\n", dir.c_str());
+    try {
+        return RunChecks();
+    } catch (const std::exception& e) {
+        std::printf("FAILED: unexpected exception: %s\n", e.what());
+        std::printf("win_file_check: %d passed, %d failed\n", g_passed, g_failed + 1);
+        return 1;
+    }
+}
+
+namespace {
+
+int RunChecks()
+{
+    const std::string dir = MakeWorkDir();
+    if (dir.empty()) {
+        std::printf("cannot create a work directory in %s\n", TempDir().c_str());
         return 1;
     }
     const std::string path = dir + "\\data.bin";
@@ -180,3 +209,5 @@ int main()
     std::printf("win_file_check: %d passed, %d failed\n", g_passed, g_failed);
     return g_failed == 0 ? 0 : 1;
 }
+
+} // namespace
