@@ -7,7 +7,8 @@
 #
 # Steps, each reported as ok or FAILED, then a closing "N passed, N failed" line:
 #   build i686 and x86_64 (scripts/win/build.sh), build the Linux reference
-#   decoder, create the wine prefix, run win_file_check and win_dll_check under
+#   decoder, create the wine prefix, run the unit tests (the x86_64 build of
+#   tests/, unless VANTREL_WIN_TESTS=0) and win_file_check and win_dll_check under
 #   wine, compare wine's and Linux's decoded PCM (check_decode.py), test the PE
 #   inspector (test_inspect_pe.py) and inspect every i686 and x86_64 binary.
 # Exit code 0 only when every step passed.
@@ -68,6 +69,9 @@ step "build i686" "$WIN/build.sh" i686
 step "build x86_64" "$WIN/build.sh" x86_64
 step "build Linux reference decoder" linux_reference
 step "wine prefix" "$WIN/wine.sh" --init
+if [ "${VANTREL_WIN_TESTS:-1}" != 0 ]; then
+    step "unit tests under wine (ctest)" ctest --test-dir "$ROOT/build-win-x86_64" -j 2 --output-on-failure
+fi
 step "win_file_check under wine" in_checks "$WIN/wine.sh" ./win_file_check.exe
 step "win_dll_check under wine" in_checks "$WIN/wine.sh" ./win_dll_check.exe win_probe.dll
 step "decode: wine vs Linux" python3 "$ROOT/tests/win/check_decode.py" \
