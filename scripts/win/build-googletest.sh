@@ -15,6 +15,7 @@ PREFIX=$VANTREL_CACHE/googletest-$ARCH
 SRC=/usr/src/googletest
 
 build() {
+    # shellcheck disable=SC2046 # a list of package names
     ensure_packages googletest cmake ninja-build $(mingw_packages "$ARCH")
     local version stamp
     version=$(dpkg-query -W -f='${Version}' googletest)

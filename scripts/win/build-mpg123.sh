@@ -73,8 +73,8 @@ fetch_source() {
     dsc=$(ls "$dl"/mpg123_*.dsc 2>/dev/null | sort -V | tail -n 1)
     [ -n "$dsc" ] || die "apt-get source did not fetch a .dsc for mpg123"
     # Every file named in Checksums-Sha256 must match; only a .asc may be absent.
-    local sum size name n=0
-    while read -r sum size name; do
+    local sum name n=0
+    while read -r sum _ name; do
         if [ ! -f "$dl/$name" ]; then
             case $name in *.asc) log "not on the mirror (ignored): $name"; continue ;; esac
             die "missing source file $name"
@@ -100,6 +100,7 @@ build() {
         return
     fi
     local t0=$SECONDS
+    # shellcheck disable=SC2046 # a list of package names
     ensure_packages make $(mingw_packages "$ARCH")
     with_cache_lock mpg123-source fetch_source_locked
     SRC_DIR=$(cat "$VANTREL_CACHE/.mpg123-src-dir")

@@ -21,6 +21,7 @@ BUILD_DIR=${BUILD_DIR:-$VANTREL_ROOT/build-win-$ARCH}
 JOBS=${VANTREL_JOBS:-2}
 
 t0=$SECONDS
+# shellcheck disable=SC2046 # a list of package names
 ensure_packages cmake ninja-build make dpkg-dev $(mingw_packages "$ARCH")
 MPG123_PREFIX=$("$VANTREL_ROOT/scripts/win/build-mpg123.sh" "$ARCH")
 TEST_OPTIONS=(-DVANTREL_TESTS=OFF)

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared helpers for the Windows cross-build scripts; sourced, not run.
 # Everything downloaded or built from third-party sources lives in the cache
 # directory, never in the source tree.

@@ -52,11 +52,11 @@ inspect_all() {
     for arch in i686 x86_64; do
         machine=$([ $arch = i686 ] && echo i386 || echo amd64)
         local dir=$ROOT/build-win-$arch
-        "$WIN/inspect-pe.py" "$dir/checks/win_probe.dll" --expect-machine $machine \
+        "$WIN/inspect-pe.py" "$dir/checks/win_probe.dll" --expect-machine "$machine" \
             --expect-exports ProbeGetModule --expect-dll-name win_probe.dll \
             --system-imports-only --expect-version 1.0.0.1 --expect-dialog 1016 || ok=1
         for f in "$dir/vantrel.exe" "$dir"/checks/*.exe; do
-            "$WIN/inspect-pe.py" "$f" --expect-machine $machine --expect-exports '' \
+            "$WIN/inspect-pe.py" "$f" --expect-machine "$machine" --expect-exports '' \
                 --system-imports-only >/dev/null || { echo "in $f" >&2; ok=1; }
         done
     done
