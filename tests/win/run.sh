@@ -77,6 +77,7 @@ step "win_dll_check under wine" in_checks "$WIN/wine.sh" ./win_dll_check.exe win
 step "decode: wine vs Linux" python3 "$ROOT/tests/win/check_decode.py" \
     --linux "$LINUX_REF/checks/win_smoke" --windows "$ROOT/build-win-x86_64/checks/win_smoke.exe"
 step "PE inspector tests" python3 "$ROOT/tests/win/test_inspect_pe.py"
+step "deb-src script tests" python3 "$ROOT/tests/win/test_enable_deb_src.py"
 step "PE checks of all binaries" inspect_all
 
 echo "win: $passed passed, $failed failed"
