@@ -8,6 +8,11 @@ if(VANTREL_MPG123_PREFIX)
     IMPORTED_LOCATION "${VANTREL_MPG123_PREFIX}/lib/libmpg123.a"
     INTERFACE_INCLUDE_DIRECTORIES "${VANTREL_MPG123_PREFIX}/include"
     INTERFACE_COMPILE_DEFINITIONS "MPG123_STATIC")
+  if(WIN32)
+    # The static libmpg123 for Windows resolves relative paths with the shell
+    # path functions (see Libs.private in its libmpg123.pc).
+    set_property(TARGET vantrel_mpg123 APPEND PROPERTY INTERFACE_LINK_LIBRARIES shlwapi)
+  endif()
   add_library(vantrel::mpg123 ALIAS vantrel_mpg123)
 else()
   find_package(PkgConfig REQUIRED)

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the project for Windows with MinGW-w64.
+#
+#   scripts/win/build.sh i686|x86_64 [extra cmake -D options...]
+#
+# i686 is the product (the host is a 32-bit program); x86_64 is its twin, the one
+# that runs under wine64 here. Installs the missing Debian packages (as root),
+# builds libmpg123 for the architecture into the cache (scripts/win/build-mpg123.sh),
+# then configures and builds into build-win-ARCH/ (BUILD_DIR overrides).
+# The Windows check programs (tests/win/src) are always built. The unit tests
+# are built too for x86_64, against a GoogleTest cross-built from Debian's
+# googletest sources (scripts/win/build-googletest.sh), with scripts/win/wine.sh
+# as the emulator that ctest (and test discovery) runs them with. VANTREL_WIN_TESTS=0
+# turns them off; for i686 they are always off, as nothing here can run them.
+set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+set_arch "${1:-}"
+shift
+BUILD_DIR=${BUILD_DIR:-$VANTREL_ROOT/build-win-$ARCH}
+JOBS=${VANTREL_JOBS:-2}
+
+t0=$SECONDS
+# shellcheck disable=SC2046 # a list of package names
+ensure_packages cmake ninja-build make dpkg-dev $(mingw_packages "$ARCH")
+MPG123_PREFIX=$("$VANTREL_ROOT/scripts/win/build-mpg123.sh" "$ARCH")
+TEST_OPTIONS=(-DVANTREL_TESTS=OFF)
+if [ "$ARCH" = x86_64 ] && [ "${VANTREL_WIN_TESTS:-1}" != 0 ]; then
+    GTEST_PREFIX=$("$VANTREL_ROOT/scripts/win/build-googletest.sh" "$ARCH")
+    TEST_OPTIONS=(-DVANTREL_TESTS=ON -DGTest_DIR="$GTEST_PREFIX/lib/cmake/GTest"
+        -DCMAKE_CROSSCOMPILING_EMULATOR="$VANTREL_ROOT/scripts/win/wine.sh")
+fi
+t1=$SECONDS
+
+cmake -S "$VANTREL_ROOT" -B "$BUILD_DIR" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$VANTREL_ROOT/cmake/toolchains/mingw-$ARCH.cmake" \
+    -DVANTREL_MPG123_PREFIX="$MPG123_PREFIX" \
+    -DVANTREL_WIN_CHECKS=ON \
+    "${TEST_OPTIONS[@]}" \
+    "$@" >&2
+cmake --build "$BUILD_DIR" -j "$JOBS" >&2
+log "$ARCH: dependencies $((t1 - t0)) s, project build $((SECONDS - t1)) s, into $BUILD_DIR"

@@ -1,0 +1,72 @@
+// win_dll_check: loads win_probe.dll the way a host loads a plug-in (LoadLibrary,
+// GetProcAddress by name), calls into it, and unloads it. Checks that the
+// statically linked runtime (threads included) works inside a DLL and that the
+// DLL comes and goes cleanly. Prints "N passed, N failed"; exit 0 only when all pass.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct ProbeModule {
+    int version;
+    const char* description;
+    long long (*sumOnThread)(int n);
+    int (*hasGenericDecoder)();
+    int (*rejectsMissingFile)(const char* path);
+};
+using GetModuleFn = ProbeModule* (*)();
+
+int g_passed = 0;
+int g_failed = 0;
+
+void Expect(bool ok, const char* what, int line)
+{
+    if (ok) {
+        ++g_passed;
+    } else {
+        ++g_failed;
+        std::printf("FAILED line %d: %s\n", line, what);
+    }
+}
+#define EXPECT(cond) Expect((cond), #cond, __LINE__)
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: win_dll_check PATH\\win_probe.dll\n");
+        return 2;
+    }
+    // Load, use and unload twice: a second load must find a clean slate.
+    for (int round = 0; round < 2; ++round) {
+        HMODULE dll = ::LoadLibraryA(argv[1]);
+        EXPECT(dll != nullptr);
+        if (!dll) {
+            std::printf("LoadLibrary(%s) failed: error %lu\n", argv[1], ::GetLastError());
+            break;
+        }
+        auto get = reinterpret_cast<GetModuleFn>(
+            reinterpret_cast<void*>(::GetProcAddress(dll, "ProbeGetModule")));
+        EXPECT(get != nullptr);
+        // Internal names must not be reachable from outside.
+        EXPECT(::GetProcAddress(dll, "mpg123_new") == nullptr);
+        EXPECT(::GetProcAddress(dll, "pthread_create") == nullptr);
+        if (get) {
+            ProbeModule* m = get();
+            EXPECT(m != nullptr);
+            if (m) {
+                EXPECT(m->version == 1);
+                EXPECT(m->description && std::strcmp(m->description, "Vantrel build probe") == 0);
+                EXPECT(m->sumOnThread(100000) == 5000050000LL);
+                EXPECT(m->hasGenericDecoder() == 1);
+                EXPECT(m->rejectsMissingFile("Z:\\no\\such\\dir\\file.vn") == 1);
+            }
+        }
+        EXPECT(::FreeLibrary(dll) != 0);
+    }
+    std::printf("win_dll_check: %d passed, %d failed\n", g_passed, g_failed);
+    return g_failed == 0 ? 0 : 1;
+}
