@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the normal build, then the
-# same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds, and runs every test: the normal build; the same
+# tests built with AddressSanitizer and UndefinedBehaviorSanitizer; the plug-in's
+# threads under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+jobs=$(nproc)
 
 echo "== build and test"
 BUILD_DIR=build scripts/build.sh
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
-BUILD_DIR=build-asan scripts/build.sh -DVANTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+BUILD_DIR=build-asan scripts/build.sh -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== the plug-in's threads under ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DVANTREL_TSAN=ON -DVANTREL_TOOLS=OFF -DVANTREL_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-tsan -j"$jobs" --target vantrel_plugin_tests
+TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/plugin/vantrel_plugin_tests

@@ -112,7 +112,7 @@ void ExpectJsonIsSong(const Json& j, const CSong& song)
                     EXPECT_EQ(je["lengthMs"], ev.m_nLengthMs);
                     EXPECT_EQ(je["volume"], ev.m_nVolume);
                     EXPECT_EQ(je["pan"], ev.m_nPan);
-                    EXPECT_EQ(je["active"], ev.m_bActive != 0);
+                    EXPECT_EQ(je["active"], static_cast<int>(ev.m_bActive));
                     EXPECT_EQ(je["mode"], ev.m_nMode);
                     EXPECT_EQ(je["pos"], Json::array({ev.m_nPos1, ev.m_nPos2, ev.m_nPos3,
                                                       ev.m_nPos4, ev.m_nPos5, ev.m_nPos6}));

@@ -119,7 +119,7 @@ void ExpectSongIsManifest(const Json& m, const Json& song)
                     // "active" may be given as true/false or 1/0.
                     const bool active = !me.contains("active") ||
                                         (me["active"].is_boolean() ? me["active"].get<bool>() : me["active"] == 1);
-                    EXPECT_EQ(se["active"], active);
+                    EXPECT_EQ(se["active"], active ? 1 : 0);
                     Json pos = Or<Json>(me, "pos", Json::array());
                     while (pos.size() < 6)
                         pos.push_back(0);

@@ -21,7 +21,7 @@ Json EventToJson(const CClipEvent& e, const std::map<const CClip*, int>& clipInd
     j["lengthMs"] = e.m_nLengthMs;
     j["volume"] = e.m_nVolume;
     j["pan"] = e.m_nPan;
-    j["active"] = e.m_bActive != 0;
+    j["active"] = static_cast<int>(e.m_bActive);
     j["mode"] = e.m_nMode;
     j["pos"] = Json::array({e.m_nPos1, e.m_nPos2, e.m_nPos3, e.m_nPos4, e.m_nPos5, e.m_nPos6});
     auto it = clipIndex.find(e.m_pClip);
