@@ -78,7 +78,7 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 
 // Decodes `frames` frames from the start of `mp3` with a fresh handle, feeding it in
 // chunks of 16 KiB as a voice does.
-long long PlainDecode(const std::string& mp3, const char* engine, long long frames)
+__attribute__((noinline)) long long PlainDecode(const std::string& mp3, const char* engine, long long frames)
 {
     int err = 0;
     mpg123_handle* h = mpg123_new(engine, &err);
