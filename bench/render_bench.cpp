@@ -80,17 +80,9 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 // chunks of 16 KiB as a voice does.
 __attribute__((noinline)) long long PlainDecode(const std::string& mp3, const char* engine, long long frames)
 {
-    int err = 0;
-    mpg123_handle* h = mpg123_new(engine, &err);
-    mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_IGNORE_INFOFRAME | MPG123_NO_RESYNC, 0);
-    mpg123_param(h, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0);
-    mpg123_format_none(h);
-    const long* rates = nullptr;
-    size_t count = 0;
-    mpg123_rates(&rates, &count);
-    for (size_t i = 0; i < count; ++i)
-        mpg123_format(h, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    mpg123_open_feed(h);
+    mpg123_handle* h = CClipDecoder::NewConfiguredHandle(engine);
+    if (!h)
+        return 0;
     size_t fed = 0;
     long long got = 0;
     long long decoded = 0;

@@ -62,14 +62,19 @@ CClipDecoder::CClipDecoder(const char* pszEngine)
 
 CClipDecoder::~CClipDecoder() = default;
 
-CClipDecoder::MpegHandle CClipDecoder::NewMpeg() const noexcept
+mpg123_handle_struct* CClipDecoder::NewConfiguredHandle(const char* pszEngine)
 {
     InitLibraryOnce();
     int nError = MPG123_OK;
-    MpegHandle handle(mpg123_new(m_strEngine.empty() ? nullptr : m_strEngine.c_str(), &nError));
+    MpegHandle handle(mpg123_new(pszEngine != nullptr && *pszEngine ? pszEngine : nullptr, &nError));
     if (!handle || !ConfigureHandle(handle.get()))
         return nullptr;
-    return handle;
+    return handle.release();
+}
+
+CClipDecoder::MpegHandle CClipDecoder::NewMpeg() const noexcept
+{
+    return MpegHandle(NewConfiguredHandle(m_strEngine.c_str()));
 }
 
 void CClipDecoder::ResetMpeg(VoiceDecodeState& v) noexcept

@@ -66,6 +66,11 @@ public:
     // negative length plays until the data ends.
     static int32_t LengthToBytes(int nLengthMs);
 
+    // A new libmpg123 handle with the clip decoder's fixed setup, opened in feed mode,
+    // or null. The caller releases it with mpg123_delete. (For measurements that
+    // compare the decoder with the library alone.)
+    static mpg123_handle_struct* NewConfiguredHandle(const char* pszEngine);
+
     // PCM bytes of all frames decoded so far, on every voice (whether or not they
     // reached the caller): the decoding work done, for measurements.
     long long GetDecodedBytes() const { return m_nDecodedBytes; }
