@@ -72,7 +72,10 @@ start_display() {
     log "Xvfb on display :$n"
 }
 stop_display() {
-    "$WIN/wine.sh" wineserver -k >/dev/null 2>&1 || true
+    # Our prefix's wineserver (and wine's processes with it) ends with our display.
+    local server=/usr/lib/wine/wineserver64
+    [ -x "$server" ] || server=wineserver
+    "$server" -k >/dev/null 2>&1 || true
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
     return 0
 }
