@@ -58,7 +58,14 @@ linux_reference() {
 # An X display of our own for wine's windows, and a wine prefix used only with it
 # (a wineserver started without a display would serve windows without one).
 XVFB_PID=
+kill_wineserver() {
+    local server=/usr/lib/wine/wineserver64
+    [ -x "$server" ] || server=wineserver
+    "$server" -k >/dev/null 2>&1 || true
+}
 start_display() {
+    # The build's test discovery may have left our prefix's server running displayless.
+    kill_wineserver
     local fifo
     fifo=$(mktemp -u)
     mkfifo "$fifo"
@@ -73,9 +80,7 @@ start_display() {
 }
 stop_display() {
     # Our prefix's wineserver (and wine's processes with it) ends with our display.
-    local server=/usr/lib/wine/wineserver64
-    [ -x "$server" ] || server=wineserver
-    "$server" -k >/dev/null 2>&1 || true
+    kill_wineserver
     [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
     return 0
 }
