@@ -108,8 +108,63 @@ static_assert(VANTREL_FOLLOWS(Out_Module, Quit, Open) && VANTREL_FOLLOWS(Out_Mod
               "Out_Module layout");
 static_assert(offsetof(Out_Module, GetWrittenTime) - offsetof(Out_Module, Config) == 14 * sizeof(void*),
               "Out_Module: 15 function pointers from Config on");
-static_assert(sizeof(void*) != 4 || (offsetof(In_Module, outMod) == 37 * 4 && sizeof(In_Module) == 152 &&
-                                     offsetof(Out_Module, Open) == 9 * 4 &&
-                                     offsetof(Out_Module, GetWrittenTime) == 19 * 4),
-              "32-bit layout: every member 4 bytes, In_Module 152 bytes");
 #undef VANTREL_FOLLOWS
+
+// The 32-bit layout that the host was built with (the product is the i686 DLL):
+// member n of In_Module at 4 x (n - 1), 152 bytes in all; the output members of
+// Out_Module at theirs.
+#if defined(__i386__) || defined(_M_IX86)
+static_assert(sizeof(void*) == 4 && sizeof(int) == 4, "a 32-bit target");
+#define VANTREL_AT(T, member, n) static_assert(offsetof(T, member) == 4 * ((n) - 1), #T "::" #member " at member " #n)
+VANTREL_AT(In_Module, version, 1);
+VANTREL_AT(In_Module, description, 2);
+VANTREL_AT(In_Module, hMainWindow, 3);
+VANTREL_AT(In_Module, hDllInstance, 4);
+VANTREL_AT(In_Module, FileExtensions, 5);
+VANTREL_AT(In_Module, is_seekable, 6);
+VANTREL_AT(In_Module, UsesOutputPlug, 7);
+VANTREL_AT(In_Module, Config, 8);
+VANTREL_AT(In_Module, About, 9);
+VANTREL_AT(In_Module, Init, 10);
+VANTREL_AT(In_Module, Quit, 11);
+VANTREL_AT(In_Module, GetFileInfo, 12);
+VANTREL_AT(In_Module, InfoBox, 13);
+VANTREL_AT(In_Module, IsOurFile, 14);
+VANTREL_AT(In_Module, Play, 15);
+VANTREL_AT(In_Module, Pause, 16);
+VANTREL_AT(In_Module, UnPause, 17);
+VANTREL_AT(In_Module, IsPaused, 18);
+VANTREL_AT(In_Module, Stop, 19);
+VANTREL_AT(In_Module, GetLength, 20);
+VANTREL_AT(In_Module, GetOutputTime, 21);
+VANTREL_AT(In_Module, SetOutputTime, 22);
+VANTREL_AT(In_Module, SetVolume, 23);
+VANTREL_AT(In_Module, SetPan, 24);
+VANTREL_AT(In_Module, SAVSAInit, 25);
+VANTREL_AT(In_Module, SAVSADeInit, 26);
+VANTREL_AT(In_Module, SAAddPCMData, 27);
+VANTREL_AT(In_Module, SAGetMode, 28);
+VANTREL_AT(In_Module, SAAdd, 29);
+VANTREL_AT(In_Module, VSAAddPCMData, 30);
+VANTREL_AT(In_Module, VSAGetMode, 31);
+VANTREL_AT(In_Module, VSAAdd, 32);
+VANTREL_AT(In_Module, VSASetInfo, 33);
+VANTREL_AT(In_Module, dsp_isactive, 34);
+VANTREL_AT(In_Module, dsp_dosamples, 35);
+VANTREL_AT(In_Module, EQSet, 36);
+VANTREL_AT(In_Module, SetInfo, 37);
+VANTREL_AT(In_Module, outMod, 38);
+static_assert(sizeof(In_Module) == 152, "In_Module is 38 members of 4 bytes");
+VANTREL_AT(Out_Module, Open, 10);
+VANTREL_AT(Out_Module, Close, 11);
+VANTREL_AT(Out_Module, Write, 12);
+VANTREL_AT(Out_Module, CanWrite, 13);
+VANTREL_AT(Out_Module, IsPlaying, 14);
+VANTREL_AT(Out_Module, Pause, 15);
+VANTREL_AT(Out_Module, SetVolume, 16);
+VANTREL_AT(Out_Module, SetPan, 17);
+VANTREL_AT(Out_Module, Flush, 18);
+VANTREL_AT(Out_Module, GetOutputTime, 19);
+VANTREL_AT(Out_Module, GetWrittenTime, 20);
+#undef VANTREL_AT
+#endif

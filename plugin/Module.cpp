@@ -1,6 +1,7 @@
 // The module record, the plug-in-wide state and the small entry points: configuration,
 // about, init and quit, file recognition, file information, length, volume and pan.
 #include <cstring>
+#include <type_traits>
 
 #include "plugin/Plugin.h"
 
@@ -41,6 +42,23 @@ const char* AfterLastBackslash(const char* path)
 // Both calling conventions the host uses leave the arguments to the caller, so the
 // extra ones are harmless.
 using EQSetFn = void (*)(int, char*, int);
+
+// What the host calls: the entry point wrapped so that no exception crosses into the
+// host (it is not C++, and an exception leaving a C callback ends the process). A
+// failed call does nothing more and returns `failed`.
+template <auto Fn, auto failed = 0> struct Guarded;
+template <typename R, typename... Args, R (*Fn)(Args...), auto failed> struct Guarded<Fn, failed>
+{
+    static R Call(Args... args) noexcept
+    {
+        try {
+            return Fn(args...);
+        } catch (...) {
+            if constexpr (!std::is_void_v<R>)
+                return static_cast<R>(failed);
+        }
+    }
+};
 
 } // namespace
 
@@ -87,6 +105,8 @@ void StoreCurrentPath(const char* path)
 
 VANTREL_EXPORT In_Module* winampGetInModule2()
 {
+    // Play answers a failure like an output that cannot open (1: nothing plays);
+    // Init, Quit and EQSet do nothing and cannot fail.
     g_module.version = IN_VER;
     g_module.description = g_description;
     g_module.hMainWindow = nullptr;
@@ -94,23 +114,23 @@ VANTREL_EXPORT In_Module* winampGetInModule2()
     g_module.FileExtensions = g_extensions;
     g_module.is_seekable = 1;
     g_module.UsesOutputPlug = 1;
-    g_module.Config = Config;
-    g_module.About = About;
+    g_module.Config = Guarded<Config>::Call;
+    g_module.About = Guarded<About>::Call;
     g_module.Init = Init;
     g_module.Quit = Init;
-    g_module.GetFileInfo = GetFileInfo;
-    g_module.InfoBox = InfoBox;
-    g_module.IsOurFile = IsOurFile;
-    g_module.Play = Play;
-    g_module.Pause = Pause;
-    g_module.UnPause = UnPause;
-    g_module.IsPaused = IsPaused;
-    g_module.Stop = Stop;
-    g_module.GetLength = GetLength;
-    g_module.GetOutputTime = GetOutputTime;
-    g_module.SetOutputTime = SetOutputTime;
-    g_module.SetVolume = SetVolume;
-    g_module.SetPan = SetPan;
+    g_module.GetFileInfo = Guarded<GetFileInfo>::Call;
+    g_module.InfoBox = Guarded<InfoBox>::Call;
+    g_module.IsOurFile = Guarded<IsOurFile>::Call;
+    g_module.Play = Guarded<Play, 1>::Call;
+    g_module.Pause = Guarded<Pause>::Call;
+    g_module.UnPause = Guarded<UnPause>::Call;
+    g_module.IsPaused = Guarded<IsPaused>::Call;
+    g_module.Stop = Guarded<Stop>::Call;
+    g_module.GetLength = Guarded<GetLength>::Call;
+    g_module.GetOutputTime = Guarded<GetOutputTime>::Call;
+    g_module.SetOutputTime = Guarded<SetOutputTime>::Call;
+    g_module.SetVolume = Guarded<SetVolume>::Call;
+    g_module.SetPan = Guarded<SetPan>::Call;
     g_module.SAVSAInit = nullptr;
     g_module.SAVSADeInit = nullptr;
     g_module.SAAddPCMData = nullptr;

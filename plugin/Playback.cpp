@@ -95,9 +95,10 @@ void SetOutputTime(int ms)
     g_pendingSeekMs = g_player.Seek(static_cast<int16_t>(percent));
 }
 
-DWORD WINAPI DecodeThreadProc(LPVOID stopFlag)
+namespace {
+
+DWORD DecodeLoop(const std::atomic<int>* stop)
 {
-    const auto* stop = static_cast<const std::atomic<int>*>(stopFlag);
     Out_Module* out = g_module.outMod;
     bool done = false;
     while (*stop == 0) {
@@ -145,4 +146,18 @@ DWORD WINAPI DecodeThreadProc(LPVOID stopFlag)
         done = !more;
     }
     return 0;
+}
+
+} // namespace
+
+// No exception may leave the thread (that would end the host's process): a failure
+// ends the song as if it had played to its end, so that the host moves on.
+DWORD WINAPI DecodeThreadProc(LPVOID stopFlag)
+{
+    try {
+        return DecodeLoop(static_cast<const std::atomic<int>*>(stopFlag));
+    } catch (...) {
+        PostMessageA(g_module.hMainWindow, WM_WA_MPEG_EOF, 0, 0);
+        return 1;
+    }
 }

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds libmpg123 (static) for Windows from Debian's source package.
+# Cross-builds libmpg123 and libout123 (static) for Windows from Debian's source
+# package. libout123 is what `vantrel play` writes with: its WAV writer is built in,
+# and its one audio output is the system's waveOut ("win32").
 #
 #   scripts/win/build-mpg123.sh i686|x86_64
 #
@@ -36,12 +38,13 @@ case $ARCH in
         ;;
 esac
 CONF=(--host="$TRIPLE" --enable-static --disable-shared --with-cpu="$CPU"
-    --disable-modules --with-audio=dummy --with-network=none "${EXTRA_CONF[@]}")
+    --disable-modules --with-audio=win32 --with-network=none "${EXTRA_CONF[@]}")
 CC_BIN=$TRIPLE-gcc-posix
-STAMP_TEXT="mpg123 ${CONF[*]} CFLAGS=$EXTRA_CFLAGS CC=$CC_BIN"
+STAMP_TEXT="mpg123+out123 ${CONF[*]} CFLAGS=$EXTRA_CFLAGS CC=$CC_BIN"
 
 already_built() {
     [ -f "$PREFIX/lib/libmpg123.a" ] && [ -f "$PREFIX/include/mpg123.h" ] &&
+        [ -f "$PREFIX/lib/libout123.a" ] && [ -f "$PREFIX/include/out123.h" ] &&
         [ -f "$PREFIX/.vantrel-stamp" ] && [ "$(cat "$PREFIX/.vantrel-stamp")" = "$STAMP_TEXT" ]
 }
 
@@ -113,17 +116,19 @@ build() {
         tail -n 30 "$bdir/configure.out" >&2
         die "configure failed (log: $bdir/configure.out)"
     }
-    # Only the decoder library: the player programs and the output library are
-    # not needed, so neither "make" nor "make install" is run as a whole.
-    log "make libmpg123 (-j${VANTREL_JOBS:-2})"
-    (cd "$bdir" && make -j"${VANTREL_JOBS:-2}" src/libmpg123/libmpg123.la >make.out 2>&1) || {
+    # Only the two libraries: the player programs are not needed, so neither
+    # "make" nor "make install" is run as a whole.
+    log "make libmpg123 libout123 (-j${VANTREL_JOBS:-2})"
+    (cd "$bdir" && make -j"${VANTREL_JOBS:-2}" src/libmpg123/libmpg123.la src/libout123/libout123.la \
+        >make.out 2>&1) || {
         tail -n 30 "$bdir/make.out" >&2
         die "make failed (log: $bdir/make.out)"
     }
     mkdir -p "$PREFIX/lib/pkgconfig" "$PREFIX/include"
-    cp "$bdir/src/libmpg123/.libs/libmpg123.a" "$PREFIX/lib/"
-    cp "$bdir/src/libmpg123/mpg123.h" "$SRC_DIR/src/libmpg123/fmt123.h" "$PREFIX/include/"
-    cp "$bdir/libmpg123.pc" "$PREFIX/lib/pkgconfig/"
+    cp "$bdir/src/libmpg123/.libs/libmpg123.a" "$bdir/src/libout123/.libs/libout123.a" "$PREFIX/lib/"
+    cp "$bdir/src/libmpg123/mpg123.h" "$SRC_DIR/src/libmpg123/fmt123.h" "$bdir/src/libout123/out123.h" \
+        "$PREFIX/include/"
+    cp "$bdir/libmpg123.pc" "$bdir/libout123.pc" "$PREFIX/lib/pkgconfig/"
     basename "$SRC_DIR" >"$PREFIX/SOURCE"
     grep -E "^  (CFLAGS|CPPFLAGS)=" "$bdir/configure.out" >"$PREFIX/BUILDFLAGS" || true
     printf '%s\n' "$STAMP_TEXT" >"$PREFIX/.vantrel-stamp"

@@ -7,7 +7,10 @@
 # that runs under wine64 here. Installs the missing Debian packages (as root),
 # builds libmpg123 for the architecture into the cache (scripts/win/build-mpg123.sh),
 # then configures and builds into build-win-ARCH/ (BUILD_DIR overrides).
-# The Windows check programs (tests/win/src) are always built. The unit tests
+# The Windows check programs (tests/win/src) are always built. vantrel.exe (the
+# tool) is built for x86_64 only, where the tests run it; its header-only libraries
+# (CLI11, nlohmann-json) are the build machine's Debian packages, seen through a
+# prefix in the cache that holds only their folders. The unit tests
 # are built too for x86_64, against a GoogleTest cross-built from Debian's
 # googletest sources (scripts/win/build-googletest.sh), with scripts/win/wine.sh
 # as the emulator that ctest (and test discovery) runs them with. VANTREL_WIN_TESTS=0
@@ -25,6 +28,15 @@ t0=$SECONDS
 ensure_packages cmake ninja-build make dpkg-dev $(mingw_packages "$ARCH")
 MPG123_PREFIX=$("$VANTREL_ROOT/scripts/win/build-mpg123.sh" "$ARCH")
 TEST_OPTIONS=(-DVANTREL_TESTS=OFF)
+TOOL_OPTIONS=(-DVANTREL_TOOLS=OFF -DVANTREL_BENCH=OFF)
+if [ "$ARCH" = x86_64 ]; then
+    ensure_packages libcli11-dev nlohmann-json3-dev
+    HEADERS=$VANTREL_CACHE/tool-headers
+    mkdir -p "$HEADERS/include"
+    ln -sfn /usr/include/CLI "$HEADERS/include/CLI"
+    ln -sfn /usr/include/nlohmann "$HEADERS/include/nlohmann"
+    TOOL_OPTIONS=(-DVANTREL_TOOLS=ON -DVANTREL_BENCH=OFF -DVANTREL_HEADERS_PREFIX="$HEADERS")
+fi
 if [ "$ARCH" = x86_64 ] && [ "${VANTREL_WIN_TESTS:-1}" != 0 ]; then
     GTEST_PREFIX=$("$VANTREL_ROOT/scripts/win/build-googletest.sh" "$ARCH")
     TEST_OPTIONS=(-DVANTREL_TESTS=ON -DGTest_DIR="$GTEST_PREFIX/lib/cmake/GTest"
@@ -36,7 +48,7 @@ cmake -S "$VANTREL_ROOT" -B "$BUILD_DIR" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$VANTREL_ROOT/cmake/toolchains/mingw-$ARCH.cmake" \
     -DVANTREL_MPG123_PREFIX="$MPG123_PREFIX" \
     -DVANTREL_WIN_CHECKS=ON \
-    "${TEST_OPTIONS[@]}" \
+    "${TOOL_OPTIONS[@]}" "${TEST_OPTIONS[@]}" \
     "$@" >&2
 cmake --build "$BUILD_DIR" -j "$JOBS" >&2
 log "$ARCH: dependencies $((t1 - t0)) s, project build $((SECONDS - t1)) s, into $BUILD_DIR"

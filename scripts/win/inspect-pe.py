@@ -8,7 +8,8 @@
 
 Prints the machine, the export directory (DLL name and exported names), the
 imported DLLs (direct and delay-loaded) and the resources, with the strings of
-the version block and the ids of the dialogs. Each --expect option adds a check;
+the version block and the dialogs' templates (caption, font, and each control's
+class, id, text, position and styles). Each --expect option adds a check;
 the exit code is 0 when all checks pass, 1 when one fails, 2 when the file
 cannot be read as a PE image. Uses only the standard library, so it runs
 wherever python3 does, with no binutils needed.
@@ -282,6 +283,63 @@ def parse_version(data):
     return info
 
 
+DIALOG_CLASSES = {0x80: "Button", 0x81: "Edit", 0x82: "Static", 0x83: "ListBox",
+                  0x84: "ScrollBar", 0x85: "ComboBox"}
+DS_SETFONT = 0x40
+DS_SHELLFONT = 0x48
+
+
+def parse_dialog(data):
+    """Parses a dialog template (DLGTEMPLATE or DLGTEMPLATEEX) and its controls."""
+    def sz_or_ord(p):
+        first = struct.unpack_from("<H", data, p)[0]
+        if first == 0:
+            return "", p + 2
+        if first == 0xFFFF:
+            return struct.unpack_from("<H", data, p + 2)[0], p + 4
+        return _utf16z(data, p, len(data))
+
+    extended = len(data) >= 4 and struct.unpack_from("<HH", data, 0) == (1, 0xFFFF)
+    if extended:
+        _, ex_style, style, count, x, y, cx, cy = struct.unpack_from("<IIIHhhhh", data, 4)
+        p = 26
+    else:
+        style, ex_style, count, x, y, cx, cy = struct.unpack_from("<IIHhhhh", data, 0)
+        p = 18
+    menu, p = sz_or_ord(p)
+    wclass, p = sz_or_ord(p)
+    caption, p = sz_or_ord(p)
+    dlg = {"extended": extended, "style": style, "ex_style": ex_style, "rect": [x, y, cx, cy],
+           "menu": menu, "class": wclass, "caption": caption, "font": None, "controls": []}
+    if style & DS_SETFONT:
+        if extended:
+            size, weight, italic, charset = struct.unpack_from("<HHBB", data, p)
+            p += 6
+        else:
+            size, = struct.unpack_from("<H", data, p)
+            weight, italic, charset = 0, 0, 0
+            p += 2
+        face, p = _utf16z(data, p, len(data))
+        dlg["font"] = {"size": size, "weight": weight, "italic": italic, "charset": charset, "face": face}
+    for _ in range(count):
+        p = (p + 3) & ~3
+        if extended:
+            _, c_ex, c_style, x, y, cx, cy, cid = struct.unpack_from("<IIIhhhhi", data, p)
+            p += 24
+        else:
+            c_style, c_ex, x, y, cx, cy, cid = struct.unpack_from("<IIhhhhH", data, p)
+            cid = cid - 0x10000 if cid >= 0x8000 else cid
+            p += 18
+        cclass, p = sz_or_ord(p)
+        text, p = sz_or_ord(p)
+        extra = struct.unpack_from("<H", data, p)[0]
+        p += 2 + extra
+        dlg["controls"].append({
+            "class": DIALOG_CLASSES.get(cclass, cclass) if isinstance(cclass, int) else cclass,
+            "id": cid, "text": text, "rect": [x, y, cx, cy], "style": c_style, "ex_style": c_ex})
+    return dlg
+
+
 def inspect(path):
     with open(path, "rb") as f:
         pe = PE(f.read())
@@ -297,6 +355,7 @@ def inspect(path):
         "resources": [],
         "version": None,
         "dialogs": [],
+        "dialog_templates": {},
     }
     for r in pe.resources():
         rtype = RESOURCE_TYPES.get(r["type"], r["type"]) if isinstance(r["type"], int) else r["type"]
@@ -305,6 +364,7 @@ def inspect(path):
             report["version"] = parse_version(r["data"])
         elif r["type"] == RT_DIALOG:
             report["dialogs"].append(r["name"])
+            report["dialog_templates"][r["name"]] = parse_dialog(r["data"])
     return report
 
 
@@ -390,6 +450,13 @@ def print_text(report, functions):
                 print(f"  [{table}] {key} = {value}")
     if report["dialogs"]:
         print(f"dialogs: {', '.join(str(d) for d in report['dialogs'])}")
+    for name, d in report["dialog_templates"].items():
+        font = d["font"]
+        font_text = f", font {font['face']!r} {font['size']} pt" if font else ""
+        print(f"dialog {name}: {d['caption']!r}, style 0x{d['style']:08x}, ex-style 0x{d['ex_style']:x}, "
+              f"{d['rect']}{font_text}, {len(d['controls'])} controls")
+        for c in d["controls"]:
+            print(f"  {c['class']} {c['id']} {c['text']!r} {c['rect']} style 0x{c['style']:08x}")
 
 
 def main(argv=None):

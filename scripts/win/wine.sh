@@ -6,7 +6,9 @@
 #   scripts/win/wine.sh --init          # only make sure the prefix exists
 #
 # The program's exit code is returned. Wine's own chatter is silenced
-# (WINEDEBUG=-all); no display is needed for console programs.
+# (WINEDEBUG=-all); no display is needed for console programs. Programs with
+# windows and dialogs need an X display: VANTREL_WINE_DISPLAY names one (for
+# example an Xvfb server's ":99"); without it no display is used at all.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -24,6 +26,9 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko install prompts: console programs need neither.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 unset DISPLAY WAYLAND_DISPLAY
+if [ -n "${VANTREL_WINE_DISPLAY:-}" ]; then
+    export DISPLAY=$VANTREL_WINE_DISPLAY
+fi
 
 server() {
     if [ -x "$(dirname "$WINE64")/wineserver64" ]; then

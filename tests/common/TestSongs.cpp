@@ -6,6 +6,9 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <direct.h>
+#endif
 
 namespace testutil {
 
@@ -15,7 +18,11 @@ std::string TempPath(const std::string& name)
         const char* base = std::getenv("TMPDIR");
         std::string d = std::string(base && *base ? base : "/tmp") + "/vantrel-tests-" +
                         std::to_string(::getpid());
+#ifdef _WIN32
+        ::_mkdir(d.c_str());
+#else
         ::mkdir(d.c_str(), 0700);
+#endif
         return d;
     }();
     return dir + "/" + name;

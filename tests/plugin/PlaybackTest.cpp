@@ -2,12 +2,17 @@
 // end message, DSP, seeking, pause and stop, and the failure cases.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <future>
 #include <random>
+
+#ifdef _WIN32
+#include "platform/Win32.h"
+#include <tlhelp32.h>
+#else
+#include <dirent.h>
+#include <unistd.h>
+#endif
 
 #include "PluginSongs.h"
 #include "TestHost.h"
@@ -19,6 +24,33 @@ namespace {
 
 constexpr int kBlock = 4608;
 
+#ifdef _WIN32
+int ThreadCount()
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return -1;
+    int n = 0;
+    THREADENTRY32 t{};
+    t.dwSize = sizeof t;
+    for (BOOL ok = Thread32First(snap, &t); ok; ok = Thread32Next(snap, &t))
+        n += t.th32OwnerProcessID == GetCurrentProcessId();
+    CloseHandle(snap);
+    return n;
+}
+
+// Whether this process holds the file at `path` open: 1 when it cannot be opened
+// with a sharing mode that denies everything to others, 0 when it can.
+int OpenHandlesOn(const std::string& path)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return 0;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION ? 1 : -1;
+}
+#else
 int CountEntries(const char* dir)
 {
     int n = 0;
@@ -51,6 +83,7 @@ int OpenHandlesOn(const std::string& path)
     }
     return n;
 }
+#endif
 
 class PlaybackTest : public ::testing::Test
 {

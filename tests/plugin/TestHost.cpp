@@ -1,6 +1,8 @@
 #include "TestHost.h"
 
+#ifndef _WIN32
 #include <dlfcn.h>
+#endif
 
 #include <stdexcept>
 
@@ -135,12 +137,71 @@ std::mutex& CTestHost::Lock() { return g_lock; }
 HostRecord& CTestHost::Rec() { return g_rec; }
 std::condition_variable& CTestHost::Changed() { return g_changed; }
 
+#ifdef _WIN32
+CHostWindow::CHostWindow()
+{
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "VantrelTestHost";
+    RegisterClassA(&wc); // already registered by an earlier host: fine
+    m_hWnd = CreateWindowExA(0, wc.lpszClassName, "test host", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+                             nullptr, wc.hInstance, nullptr);
+    if (!m_hWnd)
+        throw std::runtime_error("cannot create the host window, error " + std::to_string(GetLastError()));
+}
+
+CHostWindow::~CHostWindow() { DestroyWindow(m_hWnd); }
+
+void CHostWindow::Pump()
+{
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        if (m.hwnd == m_hWnd && m.message >= WM_USER) {
+            m_queue.push_back(Message{m.message, m.wParam, m.lParam});
+            continue;
+        }
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+}
+
+bool CHostWindow::WaitMessage(Message& message, std::chrono::milliseconds timeout)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        Pump();
+        if (!m_queue.empty()) {
+            message = m_queue.front();
+            m_queue.pop_front();
+            return true;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
+    }
+}
+
+size_t CHostWindow::PendingMessages()
+{
+    Pump();
+    return m_queue.size();
+}
+#endif
+
 CTestHost::CTestHost()
 {
+#ifdef _WIN32
+    m_pLibrary = LoadLibraryA(VANTREL_PLUGIN_PATH);
+    if (!m_pLibrary)
+        throw std::runtime_error("cannot load the plug-in, error " + std::to_string(GetLastError()));
+#else
     m_pLibrary = dlopen(VANTREL_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     if (!m_pLibrary)
         throw std::runtime_error(std::string("cannot load the plug-in: ") + dlerror());
-    m_pGet = reinterpret_cast<WinampGetInModule2Fn>(dlsym(m_pLibrary, "winampGetInModule2"));
+#endif
+    m_pGet = reinterpret_cast<WinampGetInModule2Fn>(Symbol("winampGetInModule2"));
     if (!m_pGet)
         throw std::runtime_error("the plug-in exports no winampGetInModule2");
     Reset();
@@ -158,7 +219,7 @@ CTestHost::CTestHost()
     m_out.GetOutputTime = OutOutputTime;
     m_out.GetWrittenTime = OutWrittenTime;
     In_Module& mod = *m_pModule;
-    mod.hMainWindow = &window;
+    mod.hMainWindow = HandleOf(window);
     mod.hDllInstance = reinterpret_cast<HINSTANCE>(m_pLibrary);
     mod.SAVSAInit = SAVSAInit;
     mod.SAVSADeInit = SAVSADeInit;
@@ -180,7 +241,14 @@ CTestHost::~CTestHost()
     m_pModule->hMainWindow = nullptr;
 }
 
-void* CTestHost::Symbol(const char* name) const { return dlsym(m_pLibrary, name); }
+void* CTestHost::Symbol(const char* name) const
+{
+#ifdef _WIN32
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(m_pLibrary), name));
+#else
+    return dlsym(m_pLibrary, name);
+#endif
+}
 
 bool CTestHost::WaitFor(const std::function<bool(HostRecord&)>& pred)
 {

@@ -5,13 +5,17 @@
 #
 #   tests/win/run.sh
 #
-# Steps, each reported as ok or FAILED, then a closing "N passed, N failed" line:
-#   build i686 and x86_64 (scripts/win/build.sh), build the Linux reference
-#   decoder, create the wine prefix, run the unit tests (the x86_64 build of
-#   tests/, unless VANTREL_WIN_TESTS=0) and win_file_check and win_dll_check under
-#   wine, compare wine's and Linux's decoded PCM (check_decode.py), test the PE
-#   inspector (test_inspect_pe.py) and inspect every i686 and x86_64 binary.
-# Exit code 0 only when every step passed.
+# Steps, each reported as ok or FAILED, then a closing "win: N passed, N failed" line:
+#   build i686 and x86_64 (scripts/win/build.sh), check the plug-in DLLs as the host
+#   sees them (check_plugin_pe.py), build the Linux references (win_smoke and
+#   vantrel; LINUX_VANTREL names an already built vantrel instead), start an Xvfb
+#   display for wine (windows and dialogs need one) and create the wine prefix, run
+#   the unit tests and the plug-in's host tests (the x86_64 builds of tests/ and
+#   tests/plugin/, unless VANTREL_WIN_TESTS=0) and win_file_check and win_dll_check
+#   under wine, compare vantrel.exe with the Linux vantrel and play with render
+#   (check_tool.py), compare wine's and Linux's decoded PCM (check_decode.py), test
+#   the PE inspector and inspect every i686 and x86_64 binary.
+# Installs what it needs (as root, apt-get). Exit code 0 only when every step passed.
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/win/common.sh"
 trap - ERR
@@ -20,8 +24,10 @@ set +e
 ROOT=$VANTREL_ROOT
 WIN=$ROOT/scripts/win
 LINUX_REF=${LINUX_REF_DIR:-$ROOT/build-win-linux-ref}
+LINUX_VANTREL=${LINUX_VANTREL:-$LINUX_REF/vantrel}
 passed=0
 failed=0
+t_start=$SECONDS
 
 step() {
     local name=$1 t0=$SECONDS rc
@@ -42,9 +48,53 @@ step() {
 in_checks() { (cd "$ROOT/build-win-x86_64/checks" && "$@"); }
 
 linux_reference() {
-    cmake -S "$ROOT" -B "$LINUX_REF" -G Ninja -DVANTREL_TESTS=OFF -DVANTREL_TOOLS=OFF \
+    local targets=(win_smoke)
+    [ -x "$LINUX_VANTREL" ] && [ "$LINUX_VANTREL" != "$LINUX_REF/vantrel" ] || targets+=(vantrel)
+    cmake -S "$ROOT" -B "$LINUX_REF" -G Ninja -DVANTREL_TESTS=OFF -DVANTREL_TOOLS=ON -DVANTREL_BENCH=OFF \
         -DVANTREL_WIN_CHECKS=ON >&2 &&
-        cmake --build "$LINUX_REF" -j "${VANTREL_JOBS:-2}" --target win_smoke >&2
+        cmake --build "$LINUX_REF" -j "${VANTREL_JOBS:-2}" --target "${targets[@]}" >&2
+}
+
+# An X display of our own for wine's windows, and a wine prefix used only with it
+# (a wineserver started without a display would serve windows without one).
+XVFB_PID=
+kill_wineserver() {
+    local server=/usr/lib/wine/wineserver64
+    [ -x "$server" ] || server=wineserver
+    "$server" -k >/dev/null 2>&1 || true
+}
+start_display() {
+    # The build's test discovery may have left our prefix's server running displayless.
+    kill_wineserver
+    local fifo
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    XVFB_PID=$!
+    local n
+    read -r -t 60 n <"$fifo" || n=
+    rm -f "$fifo"
+    [ -n "$n" ] || { log "Xvfb did not start"; return 1; }
+    export VANTREL_WINE_DISPLAY=:$n
+    log "Xvfb on display :$n"
+}
+stop_display() {
+    # Our prefix's wineserver (and wine's processes with it) ends with our display.
+    kill_wineserver
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+    return 0
+}
+export WINEPREFIX=${WINEPREFIX:-$VANTREL_CACHE/wine64-display}
+
+plugin_pe_checks() {
+    python3 "$ROOT/tests/win/check_plugin_pe.py" "$ROOT/build-win-i686/in_vantrel.dll" --machine i386 &&
+        python3 "$ROOT/tests/win/check_plugin_pe.py" "$ROOT/build-win-x86_64/in_vantrel.dll" --machine amd64 || return 1
+    # The check itself: another DLL (the probe) must fail it.
+    if python3 "$ROOT/tests/win/check_plugin_pe.py" "$ROOT/build-win-x86_64/checks/win_probe.dll" \
+        --machine amd64 >/dev/null 2>&1; then
+        log "check_plugin_pe.py passed the probe DLL"
+        return 1
+    fi
 }
 
 inspect_all() {
@@ -55,7 +105,8 @@ inspect_all() {
         "$WIN/inspect-pe.py" "$dir/checks/win_probe.dll" --expect-machine "$machine" \
             --expect-exports ProbeGetModule --expect-dll-name win_probe.dll \
             --system-imports-only --expect-version 1.0.0.1 --expect-dialog 1016 || ok=1
-        for f in "$dir/vantrel.exe" "$dir"/checks/*.exe; do
+        for f in "$dir"/*.exe "$dir"/checks/*.exe; do
+            [ -f "$f" ] || continue
             "$WIN/inspect-pe.py" "$f" --expect-machine "$machine" --expect-exports '' \
                 --system-imports-only >/dev/null || { echo "in $f" >&2; ok=1; }
         done
@@ -63,15 +114,22 @@ inspect_all() {
     return $ok
 }
 
-ensure_packages python3 lame wine64 cmake ninja-build g++ pkg-config libmpg123-dev
+ensure_packages python3 lame wine64 xvfb cmake ninja-build g++ pkg-config libmpg123-dev \
+    libsndfile1-dev libmp3lame-dev libcli11-dev nlohmann-json3-dev
 
 step "build i686" "$WIN/build.sh" i686
 step "build x86_64" "$WIN/build.sh" x86_64
-step "build Linux reference decoder" linux_reference
+step "plug-in DLLs: exports, imports, version, dialog" plugin_pe_checks
+step "build Linux references" linux_reference
+trap stop_display EXIT
+step "X display for wine" start_display
 step "wine prefix" "$WIN/wine.sh" --init
 if [ "${VANTREL_WIN_TESTS:-1}" != 0 ]; then
-    step "unit tests under wine (ctest)" ctest --test-dir "$ROOT/build-win-x86_64" -j 2 --output-on-failure
+    step "unit tests and plug-in host tests under wine (ctest)" \
+        ctest --test-dir "$ROOT/build-win-x86_64" -j 2 --output-on-failure --timeout 300
 fi
+step "vantrel.exe render and play vs Linux render" python3 "$ROOT/tests/win/check_tool.py" \
+    --linux "$LINUX_VANTREL" --windows "$ROOT/build-win-x86_64/vantrel.exe" "$ROOT/examples/demo.vn"
 step "win_file_check under wine" in_checks "$WIN/wine.sh" ./win_file_check.exe
 step "win_dll_check under wine" in_checks "$WIN/wine.sh" ./win_dll_check.exe win_probe.dll
 step "decode: wine vs Linux" python3 "$ROOT/tests/win/check_decode.py" \
@@ -80,5 +138,6 @@ step "PE inspector tests" python3 "$ROOT/tests/win/test_inspect_pe.py"
 step "deb-src script tests" python3 "$ROOT/tests/win/test_enable_deb_src.py"
 step "PE checks of all binaries" inspect_all
 
+log "total $((SECONDS - t_start)) s"
 echo "win: $passed passed, $failed failed"
 [ $failed -eq 0 ]

@@ -1,8 +1,11 @@
 #include "Output.h"
 
 #include <cstdio>
-#include <sndfile.h>
 #include <vector>
+
+#ifndef VANTREL_NO_SNDFILE
+#include <sndfile.h>
+#endif
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -100,6 +103,7 @@ private:
     std::unique_ptr<CFileTarget> m_pTarget;
 };
 
+#ifndef VANTREL_NO_SNDFILE
 // WAV through libsndfile. Standard output cannot be seeked back to complete the
 // header, so the file is made in a temporary place first and then copied.
 class CWavSink : public CPcmSink
@@ -161,6 +165,7 @@ private:
     SNDFILE* m_pSnd = nullptr;
     std::unique_ptr<CFileTarget> m_pTarget;
 };
+#endif
 
 } // namespace
 
@@ -168,7 +173,12 @@ std::unique_ptr<CPcmSink> OpenPcmSink(const std::string& path, bool raw)
 {
     if (raw)
         return std::make_unique<CRawSink>(path);
+#ifdef VANTREL_NO_SNDFILE
+    throw CommandError("this build of vantrel writes bare PCM only (it has no libsndfile): add --raw, "
+                       "or write a WAV file with: vantrel play SONG --out FILE.wav");
+#else
     return std::make_unique<CWavSink>(path);
+#endif
 }
 
 std::string DefaultOutputName(const std::string& songPath, const std::string& extension)

@@ -4,6 +4,7 @@
 // loaded at run time, its module record gets this host's window, hooks and output, and
 // Init, Play, Stop and Quit are driven from here. Each song is a new draw; the end
 // message from the plug-in moves on to the next song.
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -84,6 +85,69 @@ private:
     termios m_saved{};
     bool m_bActive = false;
 };
+#else
+// Windows: no single-key control; the song plays to its end.
+struct CNoTerminal
+{
+    bool Active() const { return false; }
+    char Key(int) { return 0; }
+};
+
+// The host's main window: a real, hidden top-level window of a class of its own. The
+// plug-in posts its end message to it; WaitMessage pumps this thread's messages.
+class CHostWindow
+{
+public:
+    struct Message
+    {
+        UINT nMessage;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+
+    CHostWindow()
+    {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "VantrelHostWindow";
+        RegisterClassA(&wc); // fails harmlessly when already registered
+        m_hWnd = CreateWindowExA(0, wc.lpszClassName, "vantrel", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                 CW_USEDEFAULT, 320, 200, nullptr, nullptr, wc.hInstance, nullptr);
+        if (!m_hWnd)
+            throw CommandError("cannot create the host window (error " + std::to_string(GetLastError()) + ")");
+    }
+    ~CHostWindow() { DestroyWindow(m_hWnd); }
+    CHostWindow(const CHostWindow&) = delete;
+    CHostWindow& operator=(const CHostWindow&) = delete;
+
+    HWND Handle() const { return m_hWnd; }
+
+    // Dispatches this thread's messages until one is posted to the window with an id
+    // from WM_USER on (returned), or `timeout` passes (false).
+    bool WaitMessage(Message& message, std::chrono::milliseconds timeout)
+    {
+        const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
+        for (;;) {
+            MSG m;
+            while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+                if (m.hwnd == m_hWnd && m.message >= WM_USER) {
+                    message = Message{m.message, m.wParam, m.lParam};
+                    return true;
+                }
+                TranslateMessage(&m);
+                DispatchMessageA(&m);
+            }
+            const ULONGLONG now = GetTickCount64();
+            if (now >= end)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        }
+    }
+
+private:
+    HWND m_hWnd = nullptr;
+};
 #endif
 
 std::string Meter(int peak, int width)
@@ -95,7 +159,7 @@ std::string Meter(int peak, int width)
 void ShowInfo(In_Module& mod, const std::string& song)
 {
 #ifdef _WIN32
-    // The real dialog, over no window of ours.
+    // The real dialog, over no window of ours; it stays until it is closed.
     mod.InfoBox(const_cast<char*>(song.c_str()), nullptr);
 #else
     CHostWindow window;
@@ -139,6 +203,7 @@ void RunPlay(const PlayOptions& opt)
     const std::string pluginPath = opt.strPlugin.empty() ? CPluginLibrary::DefaultPath() : opt.strPlugin;
     CPluginLibrary library(pluginPath);
     In_Module& mod = library.Module();
+    mod.hDllInstance = library.Instance(); // the dialog comes from the library's resources
 
     if (opt.bInfo) {
         for (const std::string& song : opt.arrSongs)
@@ -146,7 +211,11 @@ void RunPlay(const PlayOptions& opt)
         return;
     }
 #ifdef _WIN32
-    throw CommandError("play needs the host window of the Windows build, which is not there yet");
+    CHostWindow window;
+    CHostOutput output(opt.strOut);
+    ConnectHost(mod, window.Handle(), library.Instance(), output);
+    mod.Init();
+    CNoTerminal terminal;
 #else
     CHostWindow window;
     CHostOutput output(opt.strOut);
@@ -154,6 +223,7 @@ void RunPlay(const PlayOptions& opt)
     mod.Init();
 
     CRawTerminal terminal;
+#endif
     bool quit = false;
     int failed = 0;
     for (const std::string& song : opt.arrSongs) {
@@ -215,7 +285,6 @@ void RunPlay(const PlayOptions& opt)
         std::fprintf(stderr, "wrote %s\n", opt.strOut.c_str());
     if (failed == static_cast<int>(opt.arrSongs.size()))
         throw CommandError("nothing could be played");
-#endif
 }
 
 } // namespace

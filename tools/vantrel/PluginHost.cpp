@@ -163,6 +163,10 @@ CHostOutput::CHostOutput(std::string wavPath) : m_pImpl(std::make_unique<Impl>()
         if (o.IsFile()) {
             rc = out123_open(d.pHandle, "wav", o.m_strPath.c_str());
         } else {
+#ifdef _WIN32
+            // The one output built into libout123 here: the system's waveOut.
+            rc = out123_open(d.pHandle, nullptr, nullptr);
+#else
             // The sound libraries tried along the way print their own complaints.
             const int saved = dup(STDERR_FILENO);
             const int null = ::open("/dev/null", O_WRONLY);
@@ -185,6 +189,7 @@ CHostOutput::CHostOutput(std::string wavPath) : m_pImpl(std::make_unique<Impl>()
                 d.pHandle = nullptr;
                 return -1;
             }
+#endif
         }
         if (rc != OUT123_OK || out123_start(d.pHandle, rate, channels, MPG123_ENC_SIGNED_16) != OUT123_OK) {
             o.m_strError = out123_strerror(d.pHandle);
