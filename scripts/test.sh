@@ -21,3 +21,6 @@ cmake -S . -B build-tsan -G Ninja -DVANTREL_TSAN=ON -DVANTREL_TOOLS=OFF -DVANTRE
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-tsan -j"$jobs" --target vantrel_plugin_tests
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/plugin/vantrel_plugin_tests
+
+echo "== the Windows builds: the i686 plug-in DLL checked as a file, the x86_64 DLL and tool under wine"
+LINUX_VANTREL=build/vantrel tests/win/run.sh
