@@ -59,7 +59,7 @@ run() { # harness seconds corpus-dir
   mkdir -p "$corpus"
   echo "== $h: fuzzing for $secs s (corpus $corpus)"
   # shellcheck disable=SC2046
-  nice -n 10 "$BUILD/$h" $(common_opts "$h") -max_total_time="$secs" -jobs=1 -workers=1 \
+  nice -n 10 "$BUILD/$h" $(common_opts "$h") -max_total_time="$secs" \
     "$corpus" "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 | tail -n 12
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$h found a fault: see $BUILD/findings/"; exit 1; }
 }
