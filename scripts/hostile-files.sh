@@ -26,13 +26,16 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 mkdir "$dir/songs"
 "$BUILD/vantrel_corpus" hostile "$PWD" "$dir/songs" || { echo "vantrel_corpus failed"; exit 1; }
+# Not songs at all: an MP3 file and a folder under a song's name.
+cp tests/data/clips/mono44k.mp3 "$dir/songs/an-mp3.vn"
+mkdir "$dir/songs/a-folder.vn"
 
 bad_message='not a VNF or is corrupted|cannot open the file|nothing that can be played'
 sanitizer='ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:|SUMMARY: UndefinedBehaviorSanitizer'
 failures=0 files=0 loaded=0 refused=0
 fail() { echo "FAIL $1: $2"; sed -n '1,20p' "$dir/err"; failures=$((failures + 1)); }
 
-for song in "$dir"/songs/*.vn; do
+for song in "$dir"/songs/*.vn "$dir/songs/missing.vn"; do
   name=$(basename "$song")
   files=$((files + 1))
 
