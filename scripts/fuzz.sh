@@ -60,7 +60,8 @@ run() { # harness seconds corpus-dir
   echo "== $h: fuzzing for $secs s (corpus $corpus)"
   # shellcheck disable=SC2046
   nice -n 10 "$BUILD/$h" $(common_opts "$h") -max_total_time="$secs" \
-    "$corpus" "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 | tail -n 12
+    "$corpus" "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 |
+    grep --line-buffered -E "INITED|pulse|DONE|^Done|ERROR|SUMMARY|stat::|deadly|Test unit written" || true
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$h found a fault: see $BUILD/findings/"; exit 1; }
 }
 
