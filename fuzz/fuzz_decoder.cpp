@@ -92,12 +92,6 @@ int32_t PickLength(FuzzedDataProvider& in)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    std::atexit(RemoveData);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider in(data, size);
@@ -147,5 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 break;
         }
     }
+    file.Close();
+    // Removed after every input: libFuzzer ends its process without running exit hooks.
+    RemoveData();
     return 0;
 }

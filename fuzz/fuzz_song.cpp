@@ -55,12 +55,6 @@ void RemoveSong() { ::unlink(SongPath().c_str()); }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    std::atexit(RemoveSong);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (!WriteSong(data, size))
@@ -93,5 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!player.RenderBlock(block.get(), CSongPlayer::kBlockBytes))
             break;
     player.Close();
+    // Removed after every input: libFuzzer ends its process without running exit hooks.
+    RemoveSong();
     return 0;
 }
