@@ -10,6 +10,7 @@ PACKAGES=(
   nlohmann-json3-dev libcli11-dev
   libsndfile1-dev libmp3lame-dev lame
   googletest libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev  # the fuzz build: libFuzzer and the sanitizer runtimes
 )
 PACKAGES+=("$@")
 

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Fuzzing the song loader, the player and the clip decoder with libFuzzer.
+#
+#   scripts/fuzz.sh ci                       the seed and regression corpora through both
+#                                            harnesses, then a short bounded run of each
+#                                            (about 2 minutes; FUZZ_CI_SECONDS per harness)
+#   scripts/fuzz.sh regress                  only the seed and regression corpora
+#   scripts/fuzz.sh campaign HARNESS [SECS]  a long run of fuzz_song or fuzz_decoder (default
+#                                            3600 s); its corpus grows in build-fuzz/corpus/HARNESS
+#
+# Builds into build-fuzz/ with clang, libFuzzer, AddressSanitizer and
+# UndefinedBehaviorSanitizer. Findings land in build-fuzz/findings/: every input
+# there is a fault to fix; once fixed, the input goes into fuzz/regression/HARNESS/.
+# One fuzzing process at a time, at low priority.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD=${FUZZ_BUILD_DIR:-build-fuzz}
+JOBS=${FUZZ_BUILD_JOBS:-2}
+
+build() {
+  CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVANTREL_FUZZ=ON -DVANTREL_TESTS=OFF -DVANTREL_TOOLS=OFF -DVANTREL_BENCH=OFF >/dev/null
+  cmake --build "$BUILD" -j"$JOBS" >/dev/null
+  rm -rf "$BUILD/seeds"
+  mkdir -p "$BUILD/seeds/fuzz_song" "$BUILD/seeds/fuzz_decoder" "$BUILD/findings"
+  "$BUILD/vantrel_corpus" song-seeds "$ROOT" "$BUILD/seeds/fuzz_song"
+  "$BUILD/vantrel_corpus" decoder-seeds "$ROOT" "$BUILD/seeds/fuzz_decoder"
+  # Example songs, when there are any, are seeds too.
+  for f in examples/*.vn; do
+    [ -f "$f" ] && cp "$f" "$BUILD/seeds/fuzz_song/example-$(basename "$f")"
+  done
+  return 0
+}
+
+# A smaller quarantine than the default keeps the resident size of long runs low.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:quarantine_size_mb=64}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+# Options every run shares: a unit over 1 s is a hang; 2 GB in all or 256 MB in one
+# allocation is a memory blowup.
+common_opts() {
+  echo -timeout=1 -rss_limit_mb=2048 -malloc_limit_mb=256 -dict=fuzz/vnf.dict \
+    -artifact_prefix="$BUILD/findings/$1-" -print_final_stats=1
+}
+
+regress() {
+  for h in fuzz_song fuzz_decoder; do
+    echo "== $h: seed and regression corpora"
+    # shellcheck disable=SC2046
+    nice -n 10 "$BUILD/$h" $(common_opts "$h") -runs=0 \
+      "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 | grep -E "^#[0-9]+ +DONE|ERROR|SUMMARY|stat::number_of_executed_units" || true
+    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$h failed on its corpora"; exit 1; }
+  done
+}
+
+run() { # harness seconds corpus-dir
+  local h=$1 secs=$2 corpus=$3
+  mkdir -p "$corpus"
+  echo "== $h: fuzzing for $secs s (corpus $corpus)"
+  # shellcheck disable=SC2046
+  nice -n 10 "$BUILD/$h" $(common_opts "$h") -max_total_time="$secs" \
+    "$corpus" "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 |
+    grep --line-buffered -E "INITED|pulse|DONE|^Done|ERROR|SUMMARY|stat::|deadly|Test unit written" || true
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$h found a fault: see $BUILD/findings/"; exit 1; }
+}
+
+case "${1:-}" in
+  ci)
+    build
+    regress
+    secs=${FUZZ_CI_SECONDS:-45}
+    tmp=$(mktemp -d)
+    trap 'rm -rf "$tmp"' EXIT
+    run fuzz_song "$secs" "$tmp/fuzz_song"
+    run fuzz_decoder "$secs" "$tmp/fuzz_decoder"
+    ;;
+  regress)
+    build
+    regress
+    ;;
+  campaign)
+    h=${2:?which harness: fuzz_song or fuzz_decoder}
+    build
+    run "$h" "${3:-3600}" "$BUILD/corpus/$h"
+    ;;
+  *)
+    sed -n '2,14p' "$0"
+    exit 2
+    ;;
+esac
