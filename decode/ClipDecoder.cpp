@@ -56,8 +56,9 @@ void CClipDecoder::CMpegDeleter::operator()(mpg123_handle_struct* pHandle) const
 CClipDecoder::CClipDecoder(const char* pszEngine)
     : m_strEngine(pszEngine != nullptr ? pszEngine : "")
 {
-    for (VoiceDecodeState& v : m_arrVoices)
-        v.mpeg = NewMpeg();
+    // Every voice starts idle. Its frame decoder is made when a clip starts on it:
+    // starting a clip replaces the decoder anyway, and a performance that starts no
+    // clip on a voice never pays for one.
 }
 
 CClipDecoder::~CClipDecoder() = default;
@@ -75,12 +76,6 @@ mpg123_handle_struct* CClipDecoder::NewConfiguredHandle(const char* pszEngine)
 CClipDecoder::MpegHandle CClipDecoder::NewMpeg() const noexcept
 {
     return MpegHandle(NewConfiguredHandle(m_strEngine.c_str()));
-}
-
-void CClipDecoder::ResetMpeg(VoiceDecodeState& v) noexcept
-{
-    v.mpeg.reset(); // drops the old handle and all input it still buffers
-    v.mpeg = NewMpeg();
 }
 
 int32_t CClipDecoder::LengthToBytes(int nLengthMs)
@@ -105,11 +100,14 @@ bool CClipDecoder::StartClip(CFile* pFile, int nPos1, int nPos3, int nDataOffset
     // 64-bit, so that no offset pair overflows; a negative result fails at the seek.
     v.readPos = static_cast<int64_t>(nDataOffset) + (nPos1 != 0 ? static_cast<int64_t>(nPos1) + 4 : 0);
     v.carryLen = 0;
-    ResetMpeg(v);
     v.lengthBytes = LengthToBytes(nLengthMs);
     v.produced = kLeadInBytes;
     // A data offset of 0 or less means the clip has no data at all.
     v.ended = pFile == nullptr || nDataOffset <= 0;
+    // Nothing of an earlier clip survives: its decoder goes with all input it buffers.
+    v.mpeg.reset();
+    if (!v.ended)
+        v.mpeg = NewMpeg();
     return true;
 }
 
@@ -131,7 +129,7 @@ int CClipDecoder::Decode(char* out, int bytes, int voice)
         // an I/O error) ends the clip like an undecodable frame.
         v.carryLen = 0;
         v.ended = true;
-        ResetMpeg(v);
+        v.mpeg.reset(); // the next StartClip makes a fresh one
         return 0;
     }
 }
@@ -207,7 +205,7 @@ int CClipDecoder::DecodeVoice(VoiceDecodeState& v, char* out, int want)
         }
         if (result == FrameResult::Error) {
             v.ended = true;
-            ResetMpeg(v);
+            v.mpeg.reset(); // the next StartClip makes a fresh one
             return 0;
         }
 

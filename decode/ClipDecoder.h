@@ -98,7 +98,6 @@ private:
     enum class FrameResult { Frame, NeedMore, Error };
 
     MpegHandle NewMpeg() const noexcept;
-    void ResetMpeg(VoiceDecodeState& v) noexcept;
     static FrameResult NextFrame(VoiceDecodeState& v, int& nFrameBytes);
     int DecodeVoice(VoiceDecodeState& v, char* out, int want);
 

@@ -1,7 +1,94 @@
 #include "song/SongFileReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
+
+bool CSongFileReader::Open(const std::string& path) noexcept
+{
+    Close();
+    if (!CFile::Open(path))
+        return false;
+    try {
+        m_nLength = CFile::GetLength();
+        if (!m_pBuffer)
+            m_pBuffer.reset(new unsigned char[kBufferSize]);
+    } catch (...) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void CSongFileReader::Close() noexcept
+{
+    CFile::Close();
+    m_nBufferStart = 0;
+    m_nBufferLength = 0;
+    m_nPosition = 0;
+    m_nLength = 0;
+}
+
+void CSongFileReader::RequireOpen() const
+{
+    if (!IsOpen())
+        throw CFileException("the song file is not open");
+}
+
+int64_t CSongFileReader::Seek(int64_t offset, SeekPosition from)
+{
+    RequireOpen();
+    const int64_t base = from == begin ? 0 : from == current ? m_nPosition : m_nLength;
+    if ((offset < 0 && base + offset < 0) || (offset > 0 && base > INT64_MAX - offset))
+        throw CFileException("seek out of range: " + GetFilePath());
+    m_nPosition = base + offset;
+    return m_nPosition;
+}
+
+int64_t CSongFileReader::GetPosition() const
+{
+    RequireOpen();
+    return m_nPosition;
+}
+
+int64_t CSongFileReader::GetLength() const
+{
+    RequireOpen();
+    return m_nLength;
+}
+
+uint32_t CSongFileReader::Read(void* buffer, uint32_t n)
+{
+    RequireOpen();
+    auto* out = static_cast<unsigned char*>(buffer);
+    uint32_t done = 0;
+    while (done < n) {
+        const int64_t at = m_nPosition;
+        if (at >= m_nBufferStart && at < m_nBufferStart + m_nBufferLength) {
+            const uint32_t offset = static_cast<uint32_t>(at - m_nBufferStart);
+            const uint32_t take = std::min(n - done, m_nBufferLength - offset);
+            std::memcpy(out + done, m_pBuffer.get() + offset, take);
+            done += take;
+            m_nPosition += take;
+            continue;
+        }
+        if (at >= m_nLength)
+            break; // the end of the file
+        CFile::Seek(at, begin);
+        if (n - done >= kBufferSize) {
+            // A large read goes straight to the caller.
+            const uint32_t got = CFile::Read(out + done, n - done);
+            done += got;
+            m_nPosition += got;
+            break;
+        }
+        m_nBufferStart = at;
+        m_nBufferLength = CFile::Read(m_pBuffer.get(), kBufferSize);
+        if (m_nBufferLength == 0)
+            break;
+    }
+    return done;
+}
 
 void CSongFileReader::ReadExact(void* buffer, uint32_t n)
 {
