@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the normal build; the same
-# tests built with AddressSanitizer and UndefinedBehaviorSanitizer; the plug-in's
-# threads under ThreadSanitizer.
+# tests built with AddressSanitizer and UndefinedBehaviorSanitizer, and damaged song
+# files through the tool built so; the plug-in's threads under ThreadSanitizer; the
+# fuzzing harnesses on their corpora and for a short run; the Windows builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -16,11 +17,17 @@ BUILD_DIR=build-asan scripts/build.sh -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF 
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
+echo "== damaged song files through vantrel built with the sanitizers"
+HOSTILE_BUILD_DIR=build-asan scripts/hostile-files.sh
+
 echo "== the plug-in's threads under ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DVANTREL_TSAN=ON -DVANTREL_TOOLS=OFF -DVANTREL_BENCH=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-tsan -j"$jobs" --target vantrel_plugin_tests
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/plugin/vantrel_plugin_tests
+
+echo "== fuzzing: seed and regression corpora, then a short run of each harness"
+scripts/fuzz.sh ci
 
 echo "== the Windows builds: the i686 plug-in DLL checked as a file, the x86_64 DLL and tool under wine"
 LINUX_VANTREL=build/vantrel tests/win/run.sh
