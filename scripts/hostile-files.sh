@@ -30,7 +30,7 @@ mkdir "$dir/songs"
 cp tests/data/clips/mono44k.mp3 "$dir/songs/an-mp3.vn"
 mkdir "$dir/songs/a-folder.vn"
 
-bad_message='not a VNF or is corrupted|cannot open the file|nothing that can be played'
+bad_message='not a VNF or is corrupted|cannot open|nothing that can be played'
 sanitizer='ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:|SUMMARY: UndefinedBehaviorSanitizer'
 failures=0 files=0 loaded=0 refused=0
 fail() { echo "FAIL $1: $2"; sed -n '1,20p' "$dir/err"; failures=$((failures + 1)); }
