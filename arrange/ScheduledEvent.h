@@ -3,8 +3,8 @@
 // owned by the caller.
 //
 // Records are handed out as CScheduledEventPtr. Releasing one puts it back on a small
-// per-thread list from which the next request is served, so that rendering, which asks
-// for records in every block, allocates nothing once it runs.
+// list from which the next request is served, so that rendering, which asks for records
+// in every block, allocates nothing once it runs.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +41,6 @@ struct CScheduledEventRelease
 
 using CScheduledEventPtr = std::unique_ptr<CScheduledEvent, CScheduledEventRelease>;
 
-// A record for the caller to fill: a released one of this thread when there is one
+// A record for the caller to fill: a released one when there is one
 // (its texts keep their storage), else a new one.
 CScheduledEventPtr AcquireScheduledEvent();

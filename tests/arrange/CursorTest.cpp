@@ -1,6 +1,8 @@
 // The sequence cursor, the per-track event cursors and the scheduled-event records.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "arrange/Random.h"
 #include "arrange/Reference.h"
 #include "common/TestSongs.h"
@@ -219,6 +221,26 @@ TEST_F(CursorTest, RecordsOutliveTheDocumentsState)
     ASSERT_NE(orphan, nullptr);
     EXPECT_EQ(orphan->m_strClipName, "drums");
     EXPECT_EQ(orphan->m_nLengthMs, 2000);
+}
+
+// Released records go back to one list for the whole process: a record let go on the
+// decode thread serves the host's thread and outlives the thread that released it. (A
+// list per thread needs a thread-exit destructor, which can hang a host's exit.)
+TEST_F(CursorTest, ReleasedRecordsAreReusedAcrossThreads)
+{
+    ASSERT_TRUE(doc.SelectEntry(0));
+    const CScheduledEvent* released = nullptr;
+    std::thread worker([&] {
+        CScheduledEventPtr rec = doc.NextEvent(0);
+        ASSERT_NE(rec, nullptr);
+        released = rec.get();
+    });
+    worker.join();
+    ASSERT_NE(released, nullptr);
+    CScheduledEventPtr again = doc.NextEvent(0);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again.get(), released);
+    EXPECT_EQ(again->m_strClipName, "bass"); // filled anew for the cursor's next event
 }
 
 TEST_F(CursorTest, EndPerformanceWithAndWithoutSong)
