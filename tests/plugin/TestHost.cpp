@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #endif
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace plugintest {
@@ -37,13 +38,15 @@ int OutWrite(char* data, int bytes)
     g_rec.arrWriteLens.push_back(bytes);
     g_rec.pcm.insert(g_rec.pcm.end(), data, data + bytes);
     g_rec.nWrittenBytesSinceFlush += bytes;
+    if (g_rec.nWritesLeft > 0)
+        --g_rec.nWritesLeft;
     return 0;
 }
 int OutCanWrite()
 {
     Notify n;
     ++g_rec.nCanWriteCalls;
-    return g_rec.nRoom;
+    return g_rec.nWritesLeft == 0 ? 0 : g_rec.nRoom;
 }
 int OutIsPlaying()
 {
@@ -253,7 +256,12 @@ void* CTestHost::Symbol(const char* name) const
 bool CTestHost::WaitFor(const std::function<bool(HostRecord&)>& pred)
 {
     std::unique_lock<std::mutex> guard(g_lock);
-    return g_changed.wait_for(guard, std::chrono::seconds(60), [&] { return pred(g_rec); });
+    if (g_changed.wait_for(guard, std::chrono::seconds(60), [&] { return pred(g_rec); }))
+        return true;
+    // What the decode thread did, to tell a stalled thread from one that ended.
+    std::fprintf(stderr, "host wait timed out: CanWrite %d calls (room %d), %d writes, IsPlaying %d calls\n",
+                 g_rec.nCanWriteCalls, g_rec.nRoom, static_cast<int>(g_rec.arrWriteLens.size()), g_rec.nIsPlayingCalls);
+    return false;
 }
 
 bool CTestHost::WaitPasses(int n)

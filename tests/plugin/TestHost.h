@@ -59,6 +59,7 @@ struct HostRecord
     // Output plug-in.
     int nOpenResult = 1000;          // what Open returns (negative: cannot open)
     int nRoom = 1 << 30;             // what CanWrite reports
+    int nWritesLeft = -1;            // writes taken before CanWrite reports 0 (-1: no limit)
     bool bDrained = false;           // IsPlaying returns 0 once set
     std::vector<std::vector<int>> arrOpenArgs;
     std::vector<char> pcm;           // everything written since Play (cleared by Flush? no: see flushAt)
