@@ -7,32 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+#include "Checks.h"
+#include "ProbeModule.h"
 
-struct ProbeModule {
-    int version;
-    const char* description;
-    long long (*sumOnThread)(int n);
-    int (*hasGenericDecoder)();
-    int (*rejectsMissingFile)(const char* path);
-};
 using GetModuleFn = ProbeModule* (*)();
-
-int g_passed = 0;
-int g_failed = 0;
-
-void Expect(bool ok, const char* what, int line)
-{
-    if (ok) {
-        ++g_passed;
-    } else {
-        ++g_failed;
-        std::printf("FAILED line %d: %s\n", line, what);
-    }
-}
-#define EXPECT(cond) Expect((cond), #cond, __LINE__)
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -67,6 +45,5 @@ int main(int argc, char** argv)
         }
         EXPECT(::FreeLibrary(dll) != 0);
     }
-    std::printf("win_dll_check: %d passed, %d failed\n", g_passed, g_failed);
-    return g_failed == 0 ? 0 : 1;
+    return wincheck::Summary("win_dll_check");
 }

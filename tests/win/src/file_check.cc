@@ -12,21 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "Checks.h"
+
 namespace {
-
-int g_passed = 0;
-int g_failed = 0;
-
-void Expect(bool ok, const char* what, int line)
-{
-    if (ok) {
-        ++g_passed;
-    } else {
-        ++g_failed;
-        std::printf("FAILED line %d: %s\n", line, what);
-    }
-}
-#define EXPECT(cond) Expect((cond), #cond, __LINE__)
 
 bool Throws(const std::function<void()>& f)
 {
@@ -86,8 +74,7 @@ int main()
         return RunChecks();
     } catch (const std::exception& e) {
         std::printf("FAILED: unexpected exception: %s\n", e.what());
-        std::printf("win_file_check: %d passed, %d failed\n", g_passed, g_failed + 1);
-        return 1;
+        return wincheck::Summary("win_file_check", 1);
     }
 }
 
@@ -206,8 +193,7 @@ int RunChecks()
     ::DeleteFileA(other.c_str());
     ::RemoveDirectoryA(dir.c_str());
 
-    std::printf("win_file_check: %d passed, %d failed\n", g_passed, g_failed);
-    return g_failed == 0 ? 0 : 1;
+    return wincheck::Summary("win_file_check");
 }
 
 } // namespace

@@ -11,21 +11,9 @@
 #include <thread>
 #include <vector>
 
-extern "C" {
+#include "ProbeModule.h"
 
-struct ProbeModule {
-    int version;
-    const char* description;
-    // Sums 1..n on a second thread; returns -1 when the thread could not run.
-    long long (*sumOnThread)(int n);
-    // Returns 1 when libmpg123's "generic" decoder can be created.
-    int (*hasGenericDecoder)();
-    // Returns 1 when the engine's CFile fails to open PATH as it should.
-    int (*rejectsMissingFile)(const char* path);
-};
-
-__declspec(dllexport) ProbeModule* ProbeGetModule(void);
-}
+extern "C" __declspec(dllexport) ProbeModule* ProbeGetModule(void);
 
 namespace {
 
