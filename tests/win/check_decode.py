@@ -26,18 +26,9 @@ import tempfile
 import wave
 import zlib
 
-PASSED = 0
-FAILED = 0
+from checks import Checks
 
-
-def check(ok, what):
-    global PASSED, FAILED
-    if ok:
-        PASSED += 1
-    else:
-        FAILED += 1
-        print(f"FAILED: {what}")
-    return ok
+check = Checks()
 
 
 def synthesize(path, rate, channels, seconds, kind, seed):
@@ -172,8 +163,7 @@ def main():
 
     if not args.work:
         shutil.rmtree(work, ignore_errors=True)
-    print(f"check_decode: {PASSED} passed, {FAILED} failed")
-    return 0 if FAILED == 0 else 1
+    return check.summary("check_decode")
 
 
 if __name__ == "__main__":

@@ -19,18 +19,9 @@ import subprocess
 import sys
 import tempfile
 
-PASSED = 0
-FAILED = 0
+from checks import Checks
 
-
-def check(ok, what):
-    global PASSED, FAILED
-    if ok:
-        PASSED += 1
-    else:
-        FAILED += 1
-        print(f"  FAILED: {what}")
-    return ok
+check = Checks(indent="  ")
 
 
 def run(cmd, cwd):
@@ -128,8 +119,7 @@ def main():
 
     if not args.work:
         shutil.rmtree(work, ignore_errors=True)
-    print(f"check_tool: {PASSED} passed, {FAILED} failed")
-    return 0 if FAILED == 0 else 1
+    return check.summary("check_tool")
 
 
 if __name__ == "__main__":
