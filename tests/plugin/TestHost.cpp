@@ -140,58 +140,6 @@ std::mutex& CTestHost::Lock() { return g_lock; }
 HostRecord& CTestHost::Rec() { return g_rec; }
 std::condition_variable& CTestHost::Changed() { return g_changed; }
 
-#ifdef _WIN32
-CHostWindow::CHostWindow()
-{
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "VantrelTestHost";
-    RegisterClassA(&wc); // already registered by an earlier host: fine
-    m_hWnd = CreateWindowExA(0, wc.lpszClassName, "test host", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
-                             nullptr, wc.hInstance, nullptr);
-    if (!m_hWnd)
-        throw std::runtime_error("cannot create the host window, error " + std::to_string(GetLastError()));
-}
-
-CHostWindow::~CHostWindow() { DestroyWindow(m_hWnd); }
-
-void CHostWindow::Pump()
-{
-    MSG m;
-    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-        if (m.hwnd == m_hWnd && m.message >= WM_USER) {
-            m_queue.push_back(Message{m.message, m.wParam, m.lParam});
-            continue;
-        }
-        TranslateMessage(&m);
-        DispatchMessageA(&m);
-    }
-}
-
-bool CHostWindow::WaitMessage(Message& message, std::chrono::milliseconds timeout)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        Pump();
-        if (!m_queue.empty()) {
-            message = m_queue.front();
-            m_queue.pop_front();
-            return true;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left.count()), QS_ALLINPUT);
-    }
-}
-
-size_t CHostWindow::PendingMessages()
-{
-    Pump();
-    return m_queue.size();
-}
-#endif
 
 CTestHost::CTestHost()
 {

@@ -4,51 +4,24 @@
 // hooks from its decode thread; the test reads the records from its own thread, so
 // everything is kept under one lock and waited for by condition, never by time.
 //
-// The host's main window: on POSIX systems the stand-in's CHostWindow; on Windows a
-// real window, created by the thread that constructs the host and whose messages
-// that thread pumps while it waits for one.
+// The host's main window is platform/HostWindow.h's: on POSIX systems the stand-in;
+// on Windows a real window, created by the thread that constructs the host and whose
+// messages that thread pumps while it waits for one.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/Win32.h"
+#include "platform/HostWindow.h"
 #include "plugin/InModule.h"
 
 namespace plugintest {
 
 #ifdef _WIN32
-class CHostWindow
-{
-public:
-    struct Message
-    {
-        UINT nMessage;
-        WPARAM wParam;
-        LPARAM lParam;
-    };
-    CHostWindow();
-    ~CHostWindow();
-    CHostWindow(const CHostWindow&) = delete;
-    CHostWindow& operator=(const CHostWindow&) = delete;
-
-    HWND Handle() const { return m_hWnd; }
-    // Pumps this thread's messages until one from WM_USER on has been posted to the
-    // window (returned, oldest first) or `timeout` has passed.
-    bool WaitMessage(Message& message, std::chrono::milliseconds timeout);
-    // Pumps what is queued; the posted messages not yet taken.
-    size_t PendingMessages();
-
-private:
-    void Pump();
-    HWND m_hWnd = nullptr;
-    std::deque<Message> m_queue;
-};
 inline HWND HandleOf(CHostWindow& w) { return w.Handle(); }
 #else
 inline HWND HandleOf(CHostWindow& w) { return &w; }

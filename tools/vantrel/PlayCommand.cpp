@@ -18,6 +18,7 @@
 
 #include "Commands.h"
 #include "PluginHost.h"
+#include "platform/HostWindow.h"
 
 namespace vantrel::tool {
 
@@ -91,62 +92,6 @@ struct CNoTerminal
 {
     bool Active() const { return false; }
     char Key(int) { return 0; }
-};
-
-// The host's main window: a real, hidden top-level window of a class of its own. The
-// plug-in posts its end message to it; WaitMessage pumps this thread's messages.
-class CHostWindow
-{
-public:
-    struct Message
-    {
-        UINT nMessage;
-        WPARAM wParam;
-        LPARAM lParam;
-    };
-
-    CHostWindow()
-    {
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "VantrelHostWindow";
-        RegisterClassA(&wc); // fails harmlessly when already registered
-        m_hWnd = CreateWindowExA(0, wc.lpszClassName, "vantrel", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, 320, 200, nullptr, nullptr, wc.hInstance, nullptr);
-        if (!m_hWnd)
-            throw CommandError("cannot create the host window (error " + std::to_string(GetLastError()) + ")");
-    }
-    ~CHostWindow() { DestroyWindow(m_hWnd); }
-    CHostWindow(const CHostWindow&) = delete;
-    CHostWindow& operator=(const CHostWindow&) = delete;
-
-    HWND Handle() const { return m_hWnd; }
-
-    // Dispatches this thread's messages until one is posted to the window with an id
-    // from WM_USER on (returned), or `timeout` passes (false).
-    bool WaitMessage(Message& message, std::chrono::milliseconds timeout)
-    {
-        const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeout.count());
-        for (;;) {
-            MSG m;
-            while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-                if (m.hwnd == m_hWnd && m.message >= WM_USER) {
-                    message = Message{m.message, m.wParam, m.lParam};
-                    return true;
-                }
-                TranslateMessage(&m);
-                DispatchMessageA(&m);
-            }
-            const ULONGLONG now = GetTickCount64();
-            if (now >= end)
-                return false;
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
-        }
-    }
-
-private:
-    HWND m_hWnd = nullptr;
 };
 #endif
 
