@@ -1,0 +1,4 @@
+#include "Commands.h"
+namespace vantrel::tool {
+void AddCheckCommand(CLI::App&) {}
+}
