@@ -89,13 +89,13 @@ std::unique_ptr<CSong> CSongLoader::Parse(const std::string& path)
     Field(file, "info chunk length");
     const int64_t p1 = file.Seek(kChunksStart, CFile::begin);
     int32_t length = file.ReadInt32BE();
-    Field(file, "structure chunk length");
+    FieldAt(p1 + 4 + length, "structure chunk length");
     const int64_t p2 = file.Seek(p1 + 4 + length, CFile::begin);
     length = file.ReadInt32BE();
-    Field(file, "third chunk length");
+    FieldAt(p2 + 4 + length, "third chunk length");
     const int64_t p3 = file.Seek(p2 + 4 + length, CFile::begin);
     length = file.ReadInt32BE();
-    Field(file, "clip chunk length");
+    FieldAt(p3 + 4 + length, "clip chunk length");
     const int64_t p4 = file.Seek(p3 + 4 + length, CFile::begin);
     file.ReadInt32BE();
     if (m_pTrace && length > 0)
@@ -192,8 +192,9 @@ std::unique_ptr<CSong> CSongLoader::Parse(const std::string& path)
     file.Seek(p2, CFile::begin);
     if (file.ReadInt32BE() > 0) {
         Field(file, "section table offset");
-        file.Seek(file.ReadInt32BE(), CFile::begin);
-        Field(file, "section count");
+        const int32_t table = file.ReadInt32BE();
+        FieldAt(table, "section count");
+        file.Seek(table, CFile::begin);
         const int8_t sectionCount = file.ReadInt8();
         for (int s = 0; s < sectionCount; ++s) {
             if (m_pTrace)
@@ -380,8 +381,14 @@ void CSongLoader::ReadTrackEvents(CSongFileReader& file, CSong& song, CTrack& tr
 
 void CSongLoader::Field(const CSongFileReader& file, const char* name)
 {
+    if (m_pTrace)
+        FieldAt(file.GetPosition(), name);
+}
+
+void CSongLoader::FieldAt(int64_t offset, const char* name)
+{
     if (m_pTrace) {
-        m_pTrace->nOffset = file.GetPosition();
+        m_pTrace->nOffset = offset;
         m_pTrace->pszField = name;
     }
 }

@@ -70,6 +70,7 @@ public:
 private:
     void ReadTrackEvents(CSongFileReader& file, CSong& song, CTrack& track);
     void Field(const CSongFileReader& file, const char* name);
+    void FieldAt(int64_t offset, const char* name);
     void Skip(CSongFileReader& file, int64_t n, const char* what);
     void Drop(const CSongFileReader& file, int64_t offset, const std::string& what);
 

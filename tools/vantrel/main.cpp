@@ -24,7 +24,8 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     } catch (const CommandError& e) {
-        std::fprintf(stderr, "vantrel: %s\n", e.what());
+        if (*e.what()) // an empty message: the command has said everything already
+            std::fprintf(stderr, "vantrel: %s\n", e.what());
         return e.Status();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vantrel: %s\n", e.what());
