@@ -147,8 +147,9 @@ TEST(Performances, FindsTheFirstNumberThatChoseTheArrangement)
             ExpectSame(reftest::Observe(doc, 1), expected[static_cast<size_t>(want - 1)], want);
             // The window is inclusive at both ends.
             EXPECT_EQ(vantrel::FindPerformanceWithArrangement(doc, from, arrangement, want - from + 1), want);
-            if (want > from)
+            if (want > from) {
                 EXPECT_EQ(vantrel::FindPerformanceWithArrangement(doc, from, arrangement, want - from), -1);
+            }
         }
     }
 }
