@@ -30,11 +30,11 @@ uint8_t KindFromFormatText(const std::string& text)
 
 } // namespace
 
-std::unique_ptr<CSong> CSongLoader::Load(const std::string& path)
+std::unique_ptr<CSong> CSongLoader::Load(const CFileSource& source)
 {
     {
         CFile file;
-        file.OpenOrThrow(path); // leaves Load; the document handles it
+        file.OpenOrThrow(source); // leaves Load; the document handles it
         char text[7] = {0};
         unsigned char flags = 0xFF, version = 0;
         bool haveText = false, haveFlags = false, haveVersion = false;
@@ -70,7 +70,7 @@ std::unique_ptr<CSong> CSongLoader::Load(const std::string& path)
     if (m_pTrace)
         *m_pTrace = CSongLoadTrace();
     try {
-        return Parse(path);
+        return Parse(source);
     } catch (const std::exception& e) {
         if (m_pTrace)
             m_pTrace->strFailure = e.what();
@@ -78,10 +78,10 @@ std::unique_ptr<CSong> CSongLoader::Load(const std::string& path)
     }
 }
 
-std::unique_ptr<CSong> CSongLoader::Parse(const std::string& path)
+std::unique_ptr<CSong> CSongLoader::Parse(const CFileSource& source)
 {
     CSongFileReader file;
-    file.Open(path); // a failed open surfaces at the first seek
+    file.Open(source); // a failed open surfaces at the first seek
 
     auto song = std::make_unique<CSong>("New Song");
 
@@ -164,7 +164,7 @@ std::unique_ptr<CSong> CSongLoader::Parse(const std::string& path)
                 Field(file, "path");
                 std::string clipPath = file.ReadCountedText(&pathLength);
                 if (pathLength <= 0)
-                    clipPath = path;
+                    clipPath = source.GetPath();
                 Field(file, "embedded");
                 if (file.ReadUInt8() != 0) {
                     Field(file, "data");
