@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
+#include "PerformanceChoice.h"
 #include "arrange/Random.h"
 #include "song/SongDocument.h"
 
@@ -28,6 +29,7 @@ struct ArrangeOptions
 {
     std::string strPath;
     int nPerformances = 1;
+    PerformanceChoice performance;
     bool bJson = false;
 };
 
@@ -152,8 +154,9 @@ nlohmann::ordered_json ToJson(const Performance& p)
 void RunArrange(const ArrangeOptions& opt)
 {
     // The performances are those of a freshly loaded player: its generator has not
-    // drawn yet.
-    vantrel::SetRandomState(1);
+    // drawn yet. With --performance or --arrangement the list begins at the one chosen.
+    const int first = opt.performance.Given() ? ResolvePerformance(opt.strPath, opt.performance) : 1;
+    PrepareGeneratorFor(opt.strPath, first);
 
     // One document plays every performance, as the player's does: Open loads, Prepare
     // arranges, Close ends the performance and lets go of the song.
@@ -178,7 +181,7 @@ void RunArrange(const ArrangeOptions& opt)
                 std::printf("\", %d performance%s\n", opt.nPerformances,
                             opt.nPerformances == 1 ? "" : "s");
             }
-            PrintReadable(*doc.GetSong(), i + 1, p);
+            PrintReadable(*doc.GetSong(), first + i, p);
         }
         printedAny = true;
         doc.EndPerformance();
@@ -200,6 +203,7 @@ void AddArrangeCommand(CLI::App& app)
     cmd->add_option("SONG", opt->strPath, "The song file (.vn)")->required();
     cmd->add_option("--performances,-n", opt->nPerformances, "Number of performances (default 1)")
         ->check(CLI::Range(1, std::numeric_limits<int>::max()));
+    AddPerformanceOptions(cmd, opt->performance);
     cmd->add_flag("--json", opt->bJson,
                   "Print an array of {result, arrangement, sequence, totalMs}; a song that "
                   "does not load gives result -1111 entries and exit status 1");

@@ -1,4 +1,5 @@
-// vantrel render SONG [-o OUT] [--raw] [--performance N] [--seek PERCENT@BLOCK]...
+// vantrel render SONG [-o OUT] [--raw] [--performance N|random] [--arrangement NAME]
+//                [--seek PERCENT@BLOCK]...
 //                [--decoder NAME]
 // Renders one performance of a song to a WAV file (or bare PCM), block by block, as
 // the plug-in's decode thread would.
@@ -9,6 +10,7 @@
 
 #include "Commands.h"
 #include "Output.h"
+#include "PerformanceChoice.h"
 #include "player/SongPlayer.h"
 
 namespace vantrel::tool {
@@ -26,7 +28,7 @@ struct RenderOptions
     std::string strSong;
     std::string strOut;
     bool bRaw = false;
-    int nPerformance = 1;
+    PerformanceChoice performance;
     std::vector<std::string> arrSeeks;
     std::string strDecoder;
 };
@@ -60,16 +62,11 @@ void RunRender(const RenderOptions& opt)
         if (seeks.size() > 1 && seeks.back().nBlock < seeks[seeks.size() - 2].nBlock)
             throw CommandError("--seek requests must be given in ascending order of BLOCK");
     }
-    if (opt.nPerformance < 1)
-        throw CommandError("--performance counts from 1");
+    const int number = ResolvePerformance(opt.strSong, opt.performance);
 
     CSongPlayer player(opt.strDecoder);
-    // Earlier performances only advance the random draws.
-    for (int i = 1; i < opt.nPerformance; ++i) {
-        player.Open(opt.strSong);
-        player.Prepare();
-        player.Close();
-    }
+    // The plays before it only advance the random draws.
+    PrepareGeneratorFor(opt.strSong, number);
     if (!player.Open(opt.strSong)) {
         const std::string& err = player.GetDocument().GetLastError();
         throw CommandError(opt.strSong + ": " + (err.empty() ? "cannot open the file" : err));
@@ -127,8 +124,7 @@ void AddRenderCommand(CLI::App& app)
     cmd->add_option("-o,--output", opt->strOut,
                     "Output file, - for standard output (default: the song's name with .wav)");
     cmd->add_flag("--raw", opt->bRaw, "Write bare PCM (16-bit little-endian stereo, 44100 Hz)");
-    cmd->add_option("--performance", opt->nPerformance,
-                    "Which performance to render: the N-th play since the start (default 1)");
+    AddPerformanceOptions(cmd, opt->performance);
     cmd->add_option("--seek", opt->arrSeeks,
                     "Seek to PERCENT of the length before render call BLOCK (0-based); repeatable");
     cmd->add_option("--decoder", opt->strDecoder,
