@@ -19,6 +19,7 @@
 
 #include "Commands.h"
 #include "PerformanceChoice.h"
+#include "Picture.h"
 #include "arrange/Random.h"
 #include "song/SongDocument.h"
 
@@ -30,6 +31,7 @@ struct ArrangeOptions
     std::string strPath;
     int nPerformances = 1;
     PerformanceChoice performance;
+    std::string strPicture;
     bool bJson = false;
 };
 
@@ -192,6 +194,11 @@ void RunArrange(const ArrangeOptions& opt)
     std::fflush(stdout);
     if (!loadError.empty())
         throw CommandError(opt.strPath + ": " + loadError);
+    if (!opt.strPicture.empty()) {
+        const PictureStats stats = DrawPerformancePicture(opt.strPath, first, opt.strPicture);
+        std::fprintf(stderr, "drew performance %d to %s (%dx%d, %d event bars)\n", first, opt.strPicture.c_str(),
+                     stats.nWidth, stats.nHeight, stats.nEventBars);
+    }
 }
 } // namespace
 
@@ -204,6 +211,8 @@ void AddArrangeCommand(CLI::App& app)
     cmd->add_option("--performances,-n", opt->nPerformances, "Number of performances (default 1)")
         ->check(CLI::Range(1, std::numeric_limits<int>::max()));
     AddPerformanceOptions(cmd, opt->performance);
+    cmd->add_option("--picture", opt->strPicture,
+                    "Draw the (first) performance as a timeline to this .png or .svg file");
     cmd->add_flag("--json", opt->bJson,
                   "Print an array of {result, arrangement, sequence, totalMs}; a song that "
                   "does not load gives result -1111 entries and exit status 1");
