@@ -18,6 +18,8 @@
 #include "tool/ToolRun.h"
 
 using namespace testutil;
+using tooltest::ClipData;
+using tooltest::Info;
 using tooltest::RunTool;
 using Json = nlohmann::json;
 namespace fs = std::filesystem;
@@ -30,18 +32,6 @@ std::string Folder(const std::string& name)
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
-}
-
-Json Info(const std::string& song)
-{
-    const auto r = RunTool({"info", song, "--json"});
-    EXPECT_EQ(r.nStatus, 0) << r.strErr;
-    return Json::parse(r.strOut);
-}
-
-std::string ClipData(const std::string& songPath, const Json& clip)
-{
-    return ReadBytes(songPath).substr(clip["dataOffset"].get<size_t>(), clip["dataSize"].get<size_t>());
 }
 
 // Three distinct 44.1 kHz stereo MP3s, made by pack from tones of different lengths.
