@@ -1,7 +1,8 @@
 // vantrel render SONG [-o OUT] [--raw] [--performance N] [--seek PERCENT@BLOCK]...
-//                [--decoder NAME]
+//                [--decoder NAME] [--no-cache] [--cache-mb MB]
 // Renders one performance of a song to a WAV file (or bare PCM), block by block, as
-// the plug-in's decode thread would.
+// the plug-in's decode thread would. Each stretch of clip data is decoded once and
+// replayed from memory (the same PCM as decoding it every time) unless --no-cache.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "Commands.h"
 #include "Output.h"
+#include "decode/CachingClipSource.h"
 #include "player/SongPlayer.h"
 
 namespace vantrel::tool {
@@ -29,6 +31,8 @@ struct RenderOptions
     int nPerformance = 1;
     std::vector<std::string> arrSeeks;
     std::string strDecoder;
+    bool bNoCache = false;
+    long nCacheMb = 256;
 };
 
 SeekRequest ParseSeek(const std::string& text)
@@ -63,7 +67,15 @@ void RunRender(const RenderOptions& opt)
     if (opt.nPerformance < 1)
         throw CommandError("--performance counts from 1");
 
+    if (opt.nCacheMb < 0)
+        throw CommandError("--cache-mb takes a size in MiB of 0 or more");
+
     CSongPlayer player(opt.strDecoder);
+    std::shared_ptr<CClipCache> pCache;
+    if (!opt.bNoCache) {
+        pCache = std::make_shared<CClipCache>(static_cast<size_t>(opt.nCacheMb) << 20, opt.strDecoder);
+        player.SetClipSourceFactory([pCache] { return std::make_unique<CCachingClipSource>(pCache); });
+    }
     // Earlier performances only advance the random draws.
     for (int i = 1; i < opt.nPerformance; ++i) {
         player.Open(opt.strSong);
@@ -133,6 +145,13 @@ void AddRenderCommand(CLI::App& app)
                     "Seek to PERCENT of the length before render call BLOCK (0-based); repeatable");
     cmd->add_option("--decoder", opt->strDecoder,
                     "Pin the MPEG decoding engine (for example generic)");
+    cmd->add_flag("--no-cache", opt->bNoCache,
+                  "Decode every clip each time it is started instead of replaying decoded "
+                  "stretches from memory (the same output, slower)");
+    cmd->add_option("--cache-mb", opt->nCacheMb,
+                    "Memory for decoded clip stretches in MiB (default 256); the least recently "
+                    "used go first")
+        ->check(CLI::NonNegativeNumber);
     cmd->callback([opt] { RunRender(*opt); });
 }
 
