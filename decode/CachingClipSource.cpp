@@ -129,7 +129,8 @@ void CClipCache::Extend(CStretch& s)
     rec.nBytes = nBytes;
     rec.nOffset = s.arrPcm.size();
     if (rec.step == CMpegFrameStream::Step::Frame) {
-        s.arrPcm.insert(s.arrPcm.end(), m_scratch, m_scratch + nBytes);
+        if (nBytes > 0)
+            s.arrPcm.insert(s.arrPcm.end(), m_scratch, m_scratch + nBytes);
         m_stats.nDecodedBytes += nBytes;
     } else {
         s.bComplete = true;
@@ -199,7 +200,7 @@ void CCachingClipSource::CVoiceStream::Rewind(int64_t nPosNew)
 void CCachingClipSource::CVoiceStream::Fail()
 {
     if (bLive) {
-        pCache->m_stats.nReplayedBytes += live.GetDecodedBytes();
+        pCache->m_stats.nReplayedBytes += live.TakeDecodedBytes();
         live.Close();
         bLive = false;
     }
@@ -237,11 +238,12 @@ CMpegFrameStream::Step CCachingClipSource::CVoiceStream::Next(unsigned char* pFr
                     nPos = r.nPosAfter;
                 ++nStep;
                 nBytes = r.nBytes;
-                if (r.step == CMpegFrameStream::Step::Frame) {
+                if (r.step == CMpegFrameStream::Step::Frame && nBytes > 0) {
                     std::memcpy(pFrame, s.arrPcm.data() + r.nOffset, static_cast<size_t>(nBytes));
                     pCache->m_stats.nServedBytes += nBytes;
                     pCache->Touch(s);
-                } else if (r.step == CMpegFrameStream::Step::Error) {
+                }
+                if (r.step == CMpegFrameStream::Step::Error) {
                     bDead = true; // as a decoder that met an undecodable frame
                 }
                 return r.step;

@@ -51,7 +51,7 @@ bool CClipDecoder::StartClip(CFile* pFile, int nPos1, int nPos3, int nDataOffset
     const bool bPlayable = pFile != nullptr && nDataOffset > 0;
     v.cut.Start(nReadPos, LengthToBytes(nLengthMs), bPlayable);
     // Nothing of an earlier clip survives: its decoder goes with all input it buffers.
-    m_nDecodedBefore += v.stream.mpeg.GetDecodedBytes();
+    m_nDecodedBefore += v.stream.mpeg.TakeDecodedBytes();
     v.stream.mpeg.Close();
     if (bPlayable)
         v.stream.mpeg.Open(m_strEngine, pFile, nReadPos);

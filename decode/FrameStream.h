@@ -44,8 +44,14 @@ public:
     // the song file throws.
     Step Next(unsigned char* pFrame, int& nBytes);
 
-    // PCM bytes of all frames this stream decoded.
+    // PCM bytes of all frames decoded since the last TakeDecodedBytes.
     long long GetDecodedBytes() const { return m_nDecodedBytes; }
+    long long TakeDecodedBytes()
+    {
+        const long long n = m_nDecodedBytes;
+        m_nDecodedBytes = 0;
+        return n;
+    }
 
     // A new handle with the fixed setup, opened in feed mode, or null; the caller
     // releases it with mpg123_delete.
