@@ -151,3 +151,23 @@ TEST(RenderTool, RefusedSongsWriteNothingAndKeepAnExistingFile)
     EXPECT_EQ(missing.nStatus, 1);
     EXPECT_NE(missing.strErr.find("cannot open"), std::string::npos) << missing.strErr;
 }
+
+// The cache (the default), no cache and a cache that can hold nothing write the same
+// PCM; the in-process render uses the clip decoder.
+TEST(RenderTool, CacheOptionsChangeNothingInTheOutput)
+{
+    const std::string song = std::string(VANTREL_SOURCE_DIR) + "/examples/demo.vn";
+    const std::string expected = RenderInProcess(song, 2, 60, 30);
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{}, {"--no-cache"}, {"--cache-mb", "0"}, {"--cache-mb", "1"}}) {
+        const std::string raw = TempPath("cache-opt.pcm");
+        std::vector<std::string> args = {"render", song, "--raw", "-o", raw, "--performance", "2",
+                                         "--seek", "60@30", "--decoder", "generic"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        auto r = RunTool(args);
+        ASSERT_EQ(r.nStatus, 0) << r.strErr;
+        EXPECT_TRUE(ReadBytes(raw) == expected) << (extra.empty() ? "default" : extra[0]);
+    }
+    auto bad = RunTool({"render", song, "-o", TempPath("x.wav"), "--cache-mb", "-5"});
+    EXPECT_NE(bad.nStatus, 0);
+}
