@@ -18,6 +18,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -86,17 +87,19 @@ std::string ReadFile(const std::string& path)
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// Decodes `frames` frames from the start of `mp3` with a fresh handle, feeding it in
-// chunks of 16 KiB as a voice does.
-__attribute__((noinline)) long long PlainDecode(const std::string& mp3, const char* engine, long long frames)
+// Decodes with a fresh handle from byte `from` of `data`, fed in chunks of 16 KiB as a
+// voice is fed, until `frames` frames or `bytes` PCM bytes have come out (or the data
+// ends or fails); returns the PCM bytes.
+__attribute__((noinline)) long long DecodeFrom(const std::string& data, size_t from, const char* engine,
+                                               long long frames, long long bytes)
 {
     mpg123_handle* h = CClipDecoder::NewConfiguredHandle(engine);
     if (!h)
         return 0;
-    size_t fed = 0;
+    size_t fed = from;
     long long got = 0;
     long long decoded = 0;
-    while (decoded < frames) {
+    while (decoded < frames && got < bytes) {
         off_t num;
         unsigned char* audio;
         size_t n;
@@ -105,10 +108,10 @@ __attribute__((noinline)) long long PlainDecode(const std::string& mp3, const ch
             got += static_cast<long long>(n);
             ++decoded;
         } else if (rc == MPG123_NEED_MORE) {
-            if (fed >= mp3.size())
+            if (fed >= data.size())
                 break;
-            const size_t chunk = std::min<size_t>(16384, mp3.size() - fed);
-            mpg123_feed(h, reinterpret_cast<const unsigned char*>(mp3.data()) + fed, chunk);
+            const size_t chunk = std::min<size_t>(16384, data.size() - fed);
+            mpg123_feed(h, reinterpret_cast<const unsigned char*>(data.data()) + fed, chunk);
             fed += chunk;
         } else if (rc != MPG123_NEW_FORMAT) {
             break;
@@ -116,6 +119,12 @@ __attribute__((noinline)) long long PlainDecode(const std::string& mp3, const ch
     }
     mpg123_delete(h);
     return got;
+}
+
+// Decodes `frames` frames from the start of `mp3`.
+__attribute__((noinline)) long long PlainDecode(const std::string& mp3, const char* engine, long long frames)
+{
+    return DecodeFrom(mp3, 0, engine, frames, std::numeric_limits<long long>::max());
 }
 
 
@@ -209,34 +218,14 @@ RenderRun RenderSong(const std::string& path, const char* engine, int performanc
 // Plain libmpg123 decoding of the recorded work: per clip start a fresh handle, fed
 // the song file's bytes from the start's position in 16 KiB chunks, until it has
 // decoded as many PCM bytes as the voice did.
-double PlainDecodeWork(const std::string& file, const char* engine,
+__attribute__((noinline)) double DecodeRecordedWork(const std::string& file, const char* engine,
                        const std::vector<std::pair<int64_t, long long>>& starts, int repeats)
 {
     const auto t0 = Clock::now();
     for (int r = 0; r < repeats; ++r) {
-        for (const auto& start : starts) {
-            mpg123_handle* h = CClipDecoder::NewConfiguredHandle(engine);
-            size_t fed = static_cast<size_t>(start.first);
-            long long got = 0;
-            while (got < start.second) {
-                off_t num;
-                unsigned char* audio;
-                size_t n;
-                const int rc = mpg123_decode_frame(h, &num, &audio, &n);
-                if (rc == MPG123_OK) {
-                    got += static_cast<long long>(n);
-                } else if (rc == MPG123_NEED_MORE) {
-                    if (fed >= file.size())
-                        break;
-                    const size_t chunk = std::min<size_t>(16384, file.size() - fed);
-                    mpg123_feed(h, reinterpret_cast<const unsigned char*>(file.data()) + fed, chunk);
-                    fed += chunk;
-                } else if (rc != MPG123_NEW_FORMAT) {
-                    break;
-                }
-            }
-            mpg123_delete(h);
-        }
+        for (const auto& start : starts)
+            DecodeFrom(file, static_cast<size_t>(start.first), engine,
+                       std::numeric_limits<long long>::max(), start.second);
     }
     return Seconds(Clock::now() - t0);
 }
@@ -272,7 +261,7 @@ void MeasureCache(const char* title, const std::string& path, const char* engine
     const auto& starts = work.arrStarts;
     const long long delivered = work.nDelivered;
     const RenderRun noCache = RenderSong(path, engine, performance, repeats, nullptr);
-    const double plain = PlainDecodeWork(file, engine, starts, repeats);
+    const double plain = DecodeRecordedWork(file, engine, starts, repeats);
     size_t peak = 0;
     const RenderRun cold = RenderSong(path, engine, performance, repeats, [&] {
         // A fresh cache for every play, as `vantrel render` has.
@@ -331,6 +320,8 @@ int main(int argc, char** argv)
     const std::string clipPath = argc > 1 ? argv[1] : VANTREL_SOURCE_DIR "/tests/data/clips/stereo44k.mp3";
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
     const char* engine = argc > 3 ? argv[3] : "generic";
+    // "plain" as the fourth argument leaves out the measures of the caching source.
+    const bool cacheMeasures = !(argc > 4 && std::string(argv[4]) == "plain");
     const std::string clip = ReadFile(clipPath);
     if (clip.empty()) {
         std::fprintf(stderr, "cannot read %s\n", clipPath.c_str());
@@ -430,6 +421,10 @@ int main(int argc, char** argv)
     std::printf("player memory (player, voices, buffers, clip decoder): %zu bytes = %.2f MiB\n",
                 playerBytes, playerBytes / 1048576.0);
 
+    if (!cacheMeasures) {
+        std::remove(songPath.c_str());
+        return 0;
+    }
     MeasureCache("benchmark song", songPath, engine, 1, 1);
     const std::string demo = VANTREL_SOURCE_DIR "/examples/demo.vn";
     const int longest = LongestPerformance(demo, 40);

@@ -165,9 +165,8 @@ bool CCachingClipSource::StartClip(CFile* pFile, int nPos1, int nPos3, int nData
     if (voice < 0 || voice >= kVoiceCount)
         return false;
     VoiceState& v = m_arrVoices[voice];
-    const int64_t nReadPos =
-        static_cast<int64_t>(nDataOffset) + (nPos1 != 0 ? static_cast<int64_t>(nPos1) + 4 : 0);
-    const bool bPlayable = pFile != nullptr && nDataOffset > 0;
+    const int64_t nReadPos = CClipCut::StartPosition(nDataOffset, nPos1);
+    const bool bPlayable = CClipCut::HasData(pFile, nDataOffset);
     v.cut.Start(nReadPos, CClipDecoder::LengthToBytes(nLengthMs), bPlayable);
     CVoiceStream& s = v.stream;
     s.Fail();

@@ -44,11 +44,8 @@ bool CClipDecoder::StartClip(CFile* pFile, int nPos1, int nPos3, int nDataOffset
         return false;
     VoiceDecodeState& v = m_arrVoices[voice];
     v.file = pFile;
-    // 64-bit, so that no offset pair overflows; a negative result fails at the seek.
-    const int64_t nReadPos =
-        static_cast<int64_t>(nDataOffset) + (nPos1 != 0 ? static_cast<int64_t>(nPos1) + 4 : 0);
-    // A data offset of 0 or less means the clip has no data at all.
-    const bool bPlayable = pFile != nullptr && nDataOffset > 0;
+    const int64_t nReadPos = CClipCut::StartPosition(nDataOffset, nPos1);
+    const bool bPlayable = CClipCut::HasData(pFile, nDataOffset);
     v.cut.Start(nReadPos, LengthToBytes(nLengthMs), bPlayable);
     // Nothing of an earlier clip survives: its decoder goes with all input it buffers.
     m_nDecodedBefore += v.stream.mpeg.TakeDecodedBytes();

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "FuzzInput.h"
 #include "arrange/Random.h"
 #include "decode/CachingClipSource.h"
 #include "player/SongPlayer.h"
@@ -29,29 +30,11 @@ constexpr int kBlock = CSongPlayer::kBlockBytes;
 
 const std::string& SongPath()
 {
-    static const std::string path = [] {
-        const char* dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
-        return std::string(dir && *dir ? dir : "/tmp") + "/vantrel-fuzz-sources-" +
-               std::to_string(::getpid()) + ".vn";
-    }();
+    static const std::string path = fuzzinput::MakePath("vantrel-fuzz-sources");
     return path;
 }
 
-bool WriteSong(const uint8_t* data, size_t size)
-{
-    const int fd = ::open(SongPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0)
-        return false;
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    return done == size;
-}
+bool WriteSong(const uint8_t* data, size_t size) { return fuzzinput::Write(SongPath(), data, size); }
 
 // One play: blocks before the seek, the seek, blocks after; every block appended.
 std::vector<char> Play(CSongPlayer& player, int blocksBeforeSeek, int16_t percent)

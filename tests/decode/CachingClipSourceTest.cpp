@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "arrange/Random.h"
+#include "common/TestClips.h"
 #include "common/TestSongs.h"
 #include "decode/CachingClipSource.h"
 #include "decode/ClipDecoder.h"
@@ -27,11 +28,7 @@ namespace {
 
 constexpr int kBlock = 4608;
 
-std::string ReadClip(const std::string& name)
-{
-    std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/tests/data/clips/" + name, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+std::string ReadClip(const std::string& name) { return ReadTestClip(name); }
 
 std::vector<std::string> Engines()
 {

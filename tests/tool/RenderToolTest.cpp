@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "ToolRun.h"
+#include "arrange/Random.h"
 #include "common/TestSongs.h"
 #include "player/SongPlayer.h"
 #include "song/SongWriter.h"
@@ -157,6 +158,7 @@ TEST(RenderTool, RefusedSongsWriteNothingAndKeepAnExistingFile)
 TEST(RenderTool, CacheOptionsChangeNothingInTheOutput)
 {
     const std::string song = std::string(VANTREL_SOURCE_DIR) + "/examples/demo.vn";
+    vantrel::SetRandomState(1); // as in the tool's fresh process
     const std::string expected = RenderInProcess(song, 2, 60, 30);
     for (const std::vector<std::string>& extra :
          {std::vector<std::string>{}, {"--no-cache"}, {"--cache-mb", "0"}, {"--cache-mb", "1"}}) {
