@@ -49,12 +49,18 @@ common_opts() {
 }
 
 regress() {
+  local h
   for h in fuzz_song fuzz_decoder fuzz_sources; do
     echo "== $h: seed and regression corpora"
+    # The harness's own status decides (grep's does not); set +e keeps a failing
+    # pipeline from ending the script before it is read.
+    set +e
     # shellcheck disable=SC2046
     nice -n 10 "$BUILD/$h" $(common_opts "$h") -runs=0 \
-      "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 | grep -E "^#[0-9]+ +DONE|ERROR|SUMMARY|stat::number_of_executed_units" || true
-    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$h failed on its corpora"; exit 1; }
+      "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 | grep -E "^#[0-9]+ +DONE|ERROR|SUMMARY|stat::number_of_executed_units"
+    local status=${PIPESTATUS[0]}
+    set -e
+    [ "$status" -eq 0 ] || { echo "$h failed on its corpora"; exit 1; }
   done
 }
 
@@ -62,11 +68,14 @@ run() { # harness seconds corpus-dir
   local h=$1 secs=$2 corpus=$3
   mkdir -p "$corpus"
   echo "== $h: fuzzing for $secs s (corpus $corpus)"
+  set +e
   # shellcheck disable=SC2046
   nice -n 10 "$BUILD/$h" $(common_opts "$h") -max_total_time="$secs" \
     "$corpus" "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 |
-    grep --line-buffered -E "INITED|pulse|DONE|^Done|ERROR|SUMMARY|stat::|deadly|Test unit written" || true
-  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$h found a fault: see $BUILD/findings/"; exit 1; }
+    grep --line-buffered -E "INITED|pulse|DONE|^Done|ERROR|SUMMARY|stat::|deadly|Test unit written"
+  local status=${PIPESTATUS[0]}
+  set -e
+  [ "$status" -eq 0 ] || { echo "$h found a fault: see $BUILD/findings/"; exit 1; }
 }
 
 case "${1:-}" in
