@@ -173,3 +173,25 @@ TEST(RenderTool, CacheOptionsChangeNothingInTheOutput)
     auto bad = RunTool({"render", song, "-o", TempPath("x.wav"), "--cache-mb", "-5"});
     EXPECT_NE(bad.nStatus, 0);
 }
+
+// The output name's extension says the format: a name that promises something else
+// than WAV is refused, and the file of that name is left as it was.
+TEST(RenderTool, UnknownOutputExtensionsAreRefusedWithTheKnownOnes)
+{
+    const std::string song = std::string(VANTREL_SOURCE_DIR) + "/examples/demo.vn";
+    for (const char* name : {"out.flac", "out.mp3", "out"}) {
+        const std::string out = TempPath(name);
+        WriteBytes(out, "precious");
+        auto r = RunTool({"render", song, "-o", out});
+        EXPECT_EQ(r.nStatus, 1) << name;
+        EXPECT_NE(r.strErr.find("known: .wav"), std::string::npos) << r.strErr;
+        EXPECT_EQ(ReadBytes(out), "precious");
+    }
+    const std::string upper = TempPath("LOUD.WAV");
+    auto ok = RunTool({"render", song, "-o", upper});
+    EXPECT_EQ(ok.nStatus, 0) << ok.strErr;
+    EXPECT_EQ(ReadBytes(upper).substr(0, 4), "RIFF");
+    // Bare PCM goes under any name.
+    auto raw = RunTool({"render", song, "--raw", "-o", TempPath("pcm.flac")});
+    EXPECT_EQ(raw.nStatus, 0) << raw.strErr;
+}

@@ -3,6 +3,7 @@
 // Renders one performance of a song to a WAV file (or bare PCM), block by block, as
 // the plug-in's decode thread would. Each stretch of clip data is decoded once and
 // replayed from memory (the same PCM as decoding it every time) unless --no-cache.
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -56,6 +57,28 @@ SeekRequest ParseSeek(const std::string& text)
     return r;
 }
 
+// The output's format comes from its name: only WAV is written (or bare PCM with
+// --raw, under any name). Any other extension is refused rather than given a WAV
+// file that its name misdescribes.
+void CheckOutputFormat(const std::string& out, bool raw)
+{
+    if (raw || out == "-")
+        return;
+    const size_t slash = out.find_last_of("/\\");
+    const size_t dot = out.rfind('.');
+    std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                          ? std::string()
+                          : out.substr(dot);
+    for (char& ch : ext)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (ext == ".wav")
+        return;
+    throw CommandError("cannot write " + out + ": " +
+                       (ext.empty() ? std::string("the name has no extension")
+                                    : "unknown output format \"" + ext + "\"") +
+                       " (known: .wav; --raw writes bare PCM under any name)");
+}
+
 void RunRender(const RenderOptions& opt)
 {
     std::vector<SeekRequest> seeks;
@@ -66,6 +89,8 @@ void RunRender(const RenderOptions& opt)
     }
     if (opt.nPerformance < 1)
         throw CommandError("--performance counts from 1");
+    const std::string out = opt.strOut.empty() ? DefaultOutputName(opt.strSong, ".wav") : opt.strOut;
+    CheckOutputFormat(out, opt.bRaw);
 
     if (opt.nCacheMb < 0)
         throw CommandError("--cache-mb takes a size in MiB of 0 or more");
@@ -91,7 +116,6 @@ void RunRender(const RenderOptions& opt)
         throw CommandError(opt.strSong + ": the song has nothing that can be played (no arrangement "
                            "lists a section with a variation of positive length)");
 
-    const std::string out = opt.strOut.empty() ? DefaultOutputName(opt.strSong, ".wav") : opt.strOut;
     auto sink = OpenPcmSink(out, opt.bRaw);
     CProgress progress(player.GetLength());
 
