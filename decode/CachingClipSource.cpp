@@ -165,17 +165,15 @@ bool CCachingClipSource::StartClip(CFile* pFile, int nPos1, int nPos3, int nData
     if (voice < 0 || voice >= kVoiceCount)
         return false;
     VoiceState& v = m_arrVoices[voice];
-    const int64_t nReadPos = CClipCut::StartPosition(nDataOffset, nPos1);
-    const bool bPlayable = CClipCut::HasData(pFile, nDataOffset);
-    v.cut.Start(nReadPos, CClipDecoder::LengthToBytes(nLengthMs), bPlayable);
+    const bool bPlayable = v.cut.Start(pFile, nDataOffset, nPos1, CClipDecoder::LengthToBytes(nLengthMs));
     CVoiceStream& s = v.stream;
     s.Fail();
     s.pFile = pFile;
     s.nStep = 0;
-    s.nPos = nReadPos;
+    s.nPos = v.cut.readPos;
     s.bDead = !bPlayable || !m_pCache->CanDecode();
     if (!s.bDead)
-        s.pStretch = m_pCache->Find(pFile, nReadPos);
+        s.pStretch = m_pCache->Find(pFile, v.cut.readPos);
     return true;
 }
 

@@ -33,22 +33,18 @@ struct CClipCut
     int32_t lengthBytes = 0;
     bool ended = true;       // the last call returned less than asked (or no clip started)
 
-    // Where a clip's reading starts: nPos1 + 4 bytes into its data when nPos1 is not 0.
-    // 64-bit, so that no offset pair overflows; a negative result fails at the seek.
-    static int64_t StartPosition(int nDataOffset, int nPos1)
+    // Makes the voice start a clip whose data begins at nDataOffset in pFile: reading
+    // starts nPos1 + 4 bytes into the data when nPos1 is not 0 (in 64 bits, so that no
+    // offset pair overflows; a negative position fails at the seek). Returns whether
+    // the clip has data at all (a file and a data offset above 0).
+    bool Start(const void* pFile, int nDataOffset, int nPos1, int32_t nLengthBytes)
     {
-        return static_cast<int64_t>(nDataOffset) + (nPos1 != 0 ? static_cast<int64_t>(nPos1) + 4 : 0);
-    }
-    // A data offset of 0 or less means the clip has no data at all.
-    static bool HasData(const void* pFile, int nDataOffset) { return pFile != nullptr && nDataOffset > 0; }
-
-    void Start(int64_t nReadPos, int32_t nLengthBytes, bool bPlayable)
-    {
-        readPos = nReadPos;
+        readPos = static_cast<int64_t>(nDataOffset) + (nPos1 != 0 ? static_cast<int64_t>(nPos1) + 4 : 0);
         carryLen = 0;
         lengthBytes = nLengthBytes;
         produced = kLeadInBytes;
-        ended = !bPlayable;
+        ended = pFile == nullptr || nDataOffset <= 0;
+        return !ended;
     }
 };
 

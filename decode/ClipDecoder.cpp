@@ -44,14 +44,12 @@ bool CClipDecoder::StartClip(CFile* pFile, int nPos1, int nPos3, int nDataOffset
         return false;
     VoiceDecodeState& v = m_arrVoices[voice];
     v.file = pFile;
-    const int64_t nReadPos = CClipCut::StartPosition(nDataOffset, nPos1);
-    const bool bPlayable = CClipCut::HasData(pFile, nDataOffset);
-    v.cut.Start(nReadPos, LengthToBytes(nLengthMs), bPlayable);
+    const bool bPlayable = v.cut.Start(pFile, nDataOffset, nPos1, LengthToBytes(nLengthMs));
     // Nothing of an earlier clip survives: its decoder goes with all input it buffers.
     m_nDecodedBefore += v.stream.mpeg.TakeDecodedBytes();
     v.stream.mpeg.Close();
     if (bPlayable)
-        v.stream.mpeg.Open(m_strEngine, pFile, nReadPos);
+        v.stream.mpeg.Open(m_strEngine, pFile, v.cut.readPos);
     return true;
 }
 
