@@ -33,6 +33,7 @@ PictureStats DrawSongPicture(const CSongDocument&, const std::string&)
 #include <cairo-svg.h>
 #include <cairo.h>
 
+#include "OutputFile.h"
 #include "PerformanceChoice.h"
 #include "TextCodec.h"
 #include "decode/ClipDecoder.h"
@@ -80,37 +81,6 @@ std::string XmlEscape(const std::string& utf8)
     return out;
 }
 
-void WritePicture(const std::string& path, const std::string& bytes)
-{
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::path target = fs::path(path);
-    if (fs::is_symlink(target, ec))
-        target = fs::canonical(target, ec);
-    if (fs::exists(target, ec) && !fs::is_regular_file(target, ec))
-        throw CommandError("cannot write " + path + ": it is not a regular file");
-    const std::string temp = target.string() + ".part";
-    {
-        std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-        if (!f)
-            throw CommandError("cannot write " + path + ": cannot create " + temp);
-        f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        f.close();
-        if (!f) {
-            fs::remove(temp, ec);
-            throw CommandError("cannot write " + path);
-        }
-    }
-    if (fs::exists(target, ec))
-        fs::permissions(temp, fs::status(target, ec).permissions(), ec);
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        throw CommandError("cannot write " + path + ": " + ec.message());
-    }
-}
-
 // A canvas of the given size; Finish() writes it.
 class CCanvas
 {
@@ -156,7 +126,7 @@ public:
                 bytes.insert(end + 1, "\n<title>" + XmlEscape(title) + "</title>\n<desc>\n" + desc + "</desc>");
             }
         }
-        WritePicture(m_strPath, bytes);
+        WriteWholeFile(m_strPath, bytes);
     }
 
 private:

@@ -1,8 +1,9 @@
 // vantrel render SONG [-o OUT] [--raw] [--performance N|random] [--arrangement NAME]
-//                [--seek PERCENT@BLOCK]...
-//                [--decoder NAME]
+//                [--seek PERCENT@BLOCK]... [--decoder NAME] [--no-cache] [--cache-mb MB]
 // Renders one performance of a song to a WAV file (or bare PCM), block by block, as
-// the plug-in's decode thread would.
+// the plug-in's decode thread would. Each stretch of clip data is decoded once and
+// replayed from memory (the same PCM as decoding it every time) unless --no-cache.
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "Commands.h"
 #include "Output.h"
 #include "PerformanceChoice.h"
+#include "decode/CachingClipSource.h"
 #include "player/SongPlayer.h"
 
 namespace vantrel::tool {
@@ -31,6 +33,8 @@ struct RenderOptions
     PerformanceChoice performance;
     std::vector<std::string> arrSeeks;
     std::string strDecoder;
+    bool bNoCache = false;
+    long nCacheMb = 256;
 };
 
 SeekRequest ParseSeek(const std::string& text)
@@ -54,6 +58,28 @@ SeekRequest ParseSeek(const std::string& text)
     return r;
 }
 
+// The output's format comes from its name: only WAV is written (or bare PCM with
+// --raw, under any name). Any other extension is refused rather than given a WAV
+// file that its name misdescribes.
+void CheckOutputFormat(const std::string& out, bool raw)
+{
+    if (raw || out == "-")
+        return;
+    const size_t slash = out.find_last_of("/\\");
+    const size_t dot = out.rfind('.');
+    std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                          ? std::string()
+                          : out.substr(dot);
+    for (char& ch : ext)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (ext == ".wav")
+        return;
+    throw CommandError("cannot write " + out + ": " +
+                       (ext.empty() ? std::string("the name has no extension")
+                                    : "unknown output format \"" + ext + "\"") +
+                       " (known: .wav; --raw writes bare PCM under any name)");
+}
+
 void RunRender(const RenderOptions& opt)
 {
     std::vector<SeekRequest> seeks;
@@ -62,9 +88,19 @@ void RunRender(const RenderOptions& opt)
         if (seeks.size() > 1 && seeks.back().nBlock < seeks[seeks.size() - 2].nBlock)
             throw CommandError("--seek requests must be given in ascending order of BLOCK");
     }
+    const std::string out = opt.strOut.empty() ? DefaultOutputName(opt.strSong, ".wav") : opt.strOut;
+    CheckOutputFormat(out, opt.bRaw);
+
+    if (opt.nCacheMb < 0)
+        throw CommandError("--cache-mb takes a size in MiB of 0 or more");
     const int number = ResolvePerformance(opt.strSong, opt.performance);
 
     CSongPlayer player(opt.strDecoder);
+    std::shared_ptr<CClipCache> pCache;
+    if (!opt.bNoCache) {
+        pCache = std::make_shared<CClipCache>(static_cast<size_t>(opt.nCacheMb) << 20, opt.strDecoder);
+        player.SetClipSourceFactory([pCache] { return std::make_unique<CCachingClipSource>(pCache); });
+    }
     // The plays before it only advance the random draws.
     PrepareGeneratorFor(opt.strSong, number);
     if (!player.Open(opt.strSong)) {
@@ -76,7 +112,6 @@ void RunRender(const RenderOptions& opt)
         throw CommandError(opt.strSong + ": the song has nothing that can be played (no arrangement "
                            "lists a section with a variation of positive length)");
 
-    const std::string out = opt.strOut.empty() ? DefaultOutputName(opt.strSong, ".wav") : opt.strOut;
     auto sink = OpenPcmSink(out, opt.bRaw);
     CProgress progress(player.GetLength());
 
@@ -129,6 +164,13 @@ void AddRenderCommand(CLI::App& app)
                     "Seek to PERCENT of the length before render call BLOCK (0-based); repeatable");
     cmd->add_option("--decoder", opt->strDecoder,
                     "Pin the MPEG decoding engine (for example generic)");
+    cmd->add_flag("--no-cache", opt->bNoCache,
+                  "Decode every clip each time it is started instead of replaying decoded "
+                  "stretches from memory (the same output, slower)");
+    cmd->add_option("--cache-mb", opt->nCacheMb,
+                    "Memory for decoded clip stretches in MiB (default 256); the least recently "
+                    "used go first")
+        ->check(CLI::NonNegativeNumber);
     cmd->callback([opt] { RunRender(*opt); });
 }
 

@@ -23,6 +23,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ClipAudio.h"
+#include "OutputFile.h"
 #include "Commands.h"
 #include "SongPlaces.h"
 #include "TextCodec.h"
@@ -134,21 +135,6 @@ private:
     std::vector<std::string>& m_warnings;
     std::set<std::string> m_taken;
 };
-
-// A file of the new folder, written whole.
-void WriteNewFile(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f)
-        throw CommandError("cannot create " + path.string() + ": " + Reason());
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    f.flush();
-    if (!f)
-        throw CommandError("cannot write " + path.string() + ": " + Reason());
-    f.close();
-    if (!f)
-        throw CommandError("cannot write " + path.string() + ": " + Reason());
-}
 
 // The temporary folder beside the target; removed with what it holds unless
 // Forget() is called.
@@ -474,8 +460,8 @@ void RunUnpack(const UnpackOptions& opt)
     if (!r.files.empty() && !fs::create_directory(temp.Path() / "clips", ec))
         throw CommandError("cannot create " + (temp.Path() / "clips").string() + ": " + ec.message());
     for (const auto& file : r.files)
-        WriteNewFile(temp.Path() / file.first, file.second);
-    WriteNewFile(temp.Path() / "manifest.json", r.manifest.dump(2) + "\n");
+        WriteWholeFile((temp.Path() / file.first).string(), file.second);
+    WriteWholeFile((temp.Path() / "manifest.json").string(), r.manifest.dump(2) + "\n");
 
     if (empty) {
         // A new folder, or one that is empty: the whole folder moves into place at once
