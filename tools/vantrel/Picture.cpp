@@ -32,6 +32,7 @@ PictureStats DrawSongPicture(const CSongDocument&, const std::string&)
 
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 
 #include "OutputFile.h"
 #include "PerformanceChoice.h"
@@ -136,6 +137,21 @@ private:
     std::vector<std::string> m_arrTexts;
     cairo_surface_t* m_pSurface = nullptr;
     cairo_t* m_pCr = nullptr;
+};
+
+// Lets go of cairo's font caches once a picture is done (the tool draws one or two
+// per run; without this the fonts' patterns stay allocated until exit), and of
+// fontconfig's, which cairo loaded.
+struct CCairoCaches
+{
+    CCairoCaches() = default;
+    CCairoCaches(const CCairoCaches&) = delete;
+    CCairoCaches& operator=(const CCairoCaches&) = delete;
+    ~CCairoCaches()
+    {
+        cairo_debug_reset_static_data();
+        FcFini();
+    }
 };
 
 struct Rgb
@@ -327,6 +343,7 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
     const double scale = (width - left - right) / totalMs;
     auto X = [&](double ms) { return left + ms * scale; };
 
+    CCairoCaches caches;
     CCanvas canvas(path, width, height);
     cairo_t* cr = canvas.Cr();
     const int arrangementIndex = [&] {
@@ -483,6 +500,7 @@ PictureStats DrawSongPicture(const CSongDocument& doc, const std::string& path)
     const double varScale = (width - left - 16.0 - gap * static_cast<double>(mostVariations)) /
                             (static_cast<double>(longest) * static_cast<double>(mostVariations));
 
+    CCairoCaches caches;
     CCanvas canvas(path, width, height);
     cairo_t* cr = canvas.Cr();
     const std::string title = BytesToUtf8(song.m_strTitle) + (song.m_strAuthor.empty() ? "" : " - " + BytesToUtf8(song.m_strAuthor));
