@@ -8,7 +8,10 @@ set(VANTREL_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/vantrel)
 
 if(TARGET vantrel)
   install(TARGETS vantrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/vantrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
+  # Installed compressed, as man pages are on Debian.
+  configure_file(${PROJECT_SOURCE_DIR}/docs/vantrel.1 ${PROJECT_BINARY_DIR}/vantrel.1 COPYONLY)
+  execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/vantrel.1)
+  install(FILES ${PROJECT_BINARY_DIR}/vantrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
   if(NOT WIN32)
     file(RELATIVE_PATH _rel /x/${CMAKE_INSTALL_BINDIR} /x/${VANTREL_PLUGIN_INSTALL_DIR})
     target_compile_definitions(vantrel PRIVATE VANTREL_INSTALLED_PLUGIN_DIR="${_rel}")
@@ -43,4 +46,20 @@ if(TARGET vantrel_shared)
 endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/design.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/design.md
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libvantrel-dev COMPONENT dev)
+# Every Debian package carries the copyright file and a changelog in its own
+# documentation folder.
+string(TIMESTAMP _date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+file(WRITE ${PROJECT_BINARY_DIR}/changelog.Debian
+  "vantrel (${PROJECT_VERSION}-1) unstable; urgency=medium\n\n"
+  "  * Release ${PROJECT_VERSION}.\n\n"
+  " -- Vantrel developers <vantrel@example.org>  ${_date}\n")
+execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/changelog.Debian)
+foreach(_pair tool:vantrel lib:libvantrel1 dev:libvantrel-dev)
+  string(REPLACE ":" ";" _pair ${_pair})
+  list(GET _pair 0 _component)
+  list(GET _pair 1 _package)
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/install/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${_package} COMPONENT ${_component})
+endforeach()

@@ -14,7 +14,7 @@ prefix=$work/prefix
 cmake --install "$BUILD_DIR" --prefix "$prefix" >/dev/null
 libdir=$(find "$prefix" -name libvantrel.so.1 -printf '%h\n' | head -n1)
 [ -n "$libdir" ] || { echo "check-install: libvantrel.so.1 was not installed" >&2; exit 1; }
-for f in bin/vantrel include/vantrel/vantrel.h share/man/man1/vantrel.1 share/doc/vantrel/README.md; do
+for f in bin/vantrel include/vantrel/vantrel.h share/man/man1/vantrel.1.gz share/doc/vantrel/README.md; do
   [ -e "$prefix/$f" ] || { echo "check-install: $f was not installed" >&2; exit 1; }
 done
 for f in libvantrel.so libvantrel.a pkgconfig/vantrel.pc cmake/vantrel/vantrelConfig.cmake vantrel/in_vantrel.so; do

@@ -72,6 +72,23 @@ const std::string& SongPath()
     return path;
 }
 
+// The player's blocks, as the tool writes them: every block up to and including the
+// one whose RenderBlock reports the end, or `limit` blocks.
+std::vector<int16_t> RenderBlocks(CSongPlayer& player, int limit = -1)
+{
+    std::vector<int16_t> pcm;
+    std::vector<char> block(CSongPlayer::kBlockBytes);
+    for (int calls = 0; calls != limit; ++calls) {
+        const bool more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
+        const size_t at = pcm.size();
+        pcm.resize(at + block.size() / 2);
+        std::memcpy(pcm.data() + at, block.data(), block.size());
+        if (!more)
+            break;
+    }
+    return pcm;
+}
+
 // Performance `number` as the tool renders it: the number-th Open/Prepare/Close of a
 // player on a thread that has not drawn yet, every block of it.
 std::vector<int16_t> PlayerRender(const std::string& path, int number)
@@ -86,15 +103,7 @@ std::vector<int16_t> PlayerRender(const std::string& path, int number)
         }
         player.Open(path);
         player.Prepare();
-        std::vector<char> block(CSongPlayer::kBlockBytes);
-        for (;;) {
-            const bool more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
-            const size_t at = pcm.size();
-            pcm.resize(at + block.size() / 2);
-            std::memcpy(pcm.data() + at, block.data(), block.size());
-            if (!more)
-                break;
-        }
+        pcm = RenderBlocks(player);
     }).join();
     return pcm;
 }
@@ -263,17 +272,10 @@ TEST(CApi, HostSeekResumesAtTheEntryAsThePlayerDoes)
         CSongPlayer player;
         player.Open(SongPath());
         player.Prepare();
-        std::vector<char> block(CSongPlayer::kBlockBytes);
-        for (int calls = 0;; ++calls) {
-            if (calls == 5)
-                expectedStart = player.Seek(60);
-            const bool more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
-            const size_t at = expected.size();
-            expected.resize(at + block.size() / 2);
-            std::memcpy(expected.data() + at, block.data(), block.size());
-            if (!more)
-                break;
-        }
+        expected = RenderBlocks(player, 5);
+        expectedStart = player.Seek(60);
+        const std::vector<int16_t> rest = RenderBlocks(player);
+        expected.insert(expected.end(), rest.begin(), rest.end());
     }).join();
     SongHandle song;
     ASSERT_EQ(vantrel_song_open_file(SongPath().c_str(), &song.p), VANTREL_OK);
