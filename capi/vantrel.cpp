@@ -89,16 +89,22 @@ bool KnownDecoder(const std::string& name)
     return false;
 }
 
-// The system's reason a path cannot be read as a file, empty when it can.
+// The system's reason a path cannot be read as a song file, empty when it can. Only
+// regular files are opened: a FIFO or a device would block or could not be read
+// twice.
 std::string WhyNotReadable(const char* path)
 {
+    struct stat st;
+    if (::stat(path, &st) != 0)
+        return std::strerror(errno);
+    if ((st.st_mode & S_IFMT) == S_IFDIR)
+        return std::strerror(EISDIR);
+    if ((st.st_mode & S_IFMT) != S_IFREG)
+        return "not a regular file";
     std::FILE* f = std::fopen(path, "rb");
     if (!f)
         return std::strerror(errno);
     std::fclose(f);
-    struct stat st;
-    if (::stat(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR)
-        return std::strerror(EISDIR);
     return std::string();
 }
 
@@ -111,7 +117,10 @@ int Open(CFileSource source, vantrel_song** out)
         return Fail(VANTREL_ERR_BAD_FILE,
                     name + ": " + (err.empty() ? vantrel_strerror(VANTREL_ERR_BAD_FILE) : err));
     }
-    song->nFileSize = static_cast<uint64_t>(song->player.GetFile().GetLength());
+    const CFile& file = song->player.GetFile();
+    if (!file.IsOpen())
+        return Fail(VANTREL_ERR_CANNOT_OPEN, name + ": the file could not be opened again for its clips");
+    song->nFileSize = static_cast<uint64_t>(file.GetLength());
     *out = song.release();
     return VANTREL_OK;
 }
