@@ -220,7 +220,8 @@ VANTREL_EXPORT int vantrel_song_seek_percent(vantrel_song* song, int percent, in
    percentage seek came between. A time past the end leaves the song at its end. */
 VANTREL_EXPORT int vantrel_song_seek_ms(vantrel_song* song, int64_t ms);
 /* The position, in frames from the start of the performance, of the next frame to be
-   rendered (after a percentage seek: counted from that entry's start). */
+   rendered. After a percentage seek it counts on from the entry's start time, although
+   the player starts that entry afresh at a block boundary there. */
 VANTREL_EXPORT int vantrel_song_tell(const vantrel_song* song, int64_t* frame);
 
 #ifdef __cplusplus
