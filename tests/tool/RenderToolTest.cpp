@@ -175,11 +175,11 @@ TEST(RenderTool, CacheOptionsChangeNothingInTheOutput)
 }
 
 // The output name's extension says the format: a name that promises something else
-// than WAV is refused, and the file of that name is left as it was.
+// than WAV is refused (a name without one gets WAV), and the file of that name is left as it was.
 TEST(RenderTool, UnknownOutputExtensionsAreRefusedWithTheKnownOnes)
 {
     const std::string song = std::string(VANTREL_SOURCE_DIR) + "/examples/demo.vn";
-    for (const char* name : {"out.flac", "out.mp3", "out"}) {
+    for (const char* name : {"out.flac", "out.mp3", "out.WAVE"}) {
         const std::string out = TempPath(name);
         WriteBytes(out, "precious");
         auto r = RunTool({"render", song, "-o", out});
@@ -191,6 +191,11 @@ TEST(RenderTool, UnknownOutputExtensionsAreRefusedWithTheKnownOnes)
     auto ok = RunTool({"render", song, "-o", upper});
     EXPECT_EQ(ok.nStatus, 0) << ok.strErr;
     EXPECT_EQ(ReadBytes(upper).substr(0, 4), "RIFF");
+    // A name without an extension is a WAV file.
+    const std::string plain = TempPath("plain");
+    ok = RunTool({"render", song, "-o", plain});
+    EXPECT_EQ(ok.nStatus, 0) << ok.strErr;
+    EXPECT_EQ(ReadBytes(plain).substr(0, 4), "RIFF");
     // Bare PCM goes under any name.
     auto raw = RunTool({"render", song, "--raw", "-o", TempPath("pcm.flac")});
     EXPECT_EQ(raw.nStatus, 0) << raw.strErr;

@@ -71,12 +71,11 @@ void CheckOutputFormat(const std::string& out, bool raw)
                           : out.substr(dot);
     for (char& ch : ext)
         ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (ext == ".wav")
+    // A name without an extension (a device, a FIFO, a plain name) gets the default.
+    if (ext.empty() || ext == ".wav")
         return;
-    throw CommandError("cannot write " + out + ": " +
-                       (ext.empty() ? std::string("the name has no extension")
-                                    : "unknown output format \"" + ext + "\"") +
-                       " (known: .wav; --raw writes bare PCM under any name)");
+    throw CommandError("cannot write " + out + ": unknown output format \"" + ext +
+                       "\" (known: .wav; --raw writes bare PCM under any name)");
 }
 
 void RunRender(const RenderOptions& opt)
