@@ -158,6 +158,15 @@ TEST(CApi, PerformanceNIsTheToolsPerformanceNFromPathOrMemoryInAnyCallSize)
         // Preparing again starts the same performance afresh.
         ASSERT_EQ(vantrel_song_prepare(memory.p, number, nullptr), VANTREL_OK);
         EXPECT_EQ(RenderRest(memory.p, {100000}), expected) << "performance " << number;
+        // Decoding through the clip cache changes nothing in the PCM.
+        ASSERT_EQ(vantrel_song_set_option(file.p, "clip-source", "cache"), VANTREL_OK);
+        ASSERT_EQ(vantrel_song_prepare(file.p, number, nullptr), VANTREL_OK);
+        EXPECT_EQ(RenderRest(file.p, {4608}), expected) << "performance " << number << " cached";
+        ASSERT_EQ(vantrel_song_seek_ms(file.p, 350), VANTREL_OK);
+        const std::vector<int16_t> tail = RenderRest(file.p, {999});
+        EXPECT_TRUE(tail.size() == expected.size() - 350 * 441 / 10 * 2 &&
+                    std::equal(tail.begin(), tail.end(), expected.begin() + 350 * 441 / 10 * 2))
+            << "performance " << number << " cached, after an exact seek";
     }
 }
 
