@@ -36,7 +36,8 @@ abs=()
 for d in "${debs[@]}"; do abs+=("$(realpath "$d")"); done
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${abs[@]}" >/dev/null
 [ "$(command -v vantrel)" = /usr/bin/vantrel ]
-/usr/bin/vantrel info examples/demo.vn | head -n 3
+info=$(/usr/bin/vantrel info examples/demo.vn)
+printf '%s\n' "$info" | sed -n 1,3p
 version=$(sed -n 's/^project(vantrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 got=$(env -u PKG_CONFIG_PATH pkg-config --modversion vantrel)
 [ "$got" = "$version" ] || { echo "check-packages: pkg-config gives $got, not $version" >&2; exit 1; }
