@@ -11,6 +11,7 @@ PACKAGES=(
   libsndfile1-dev libmp3lame-dev lame
   googletest libgtest-dev
   clang libclang-rt-14-dev  # the fuzz build: libFuzzer and the sanitizer runtimes
+  lintian                # checks the Debian packages (scripts/check-packages.sh)
 )
 PACKAGES+=("$@")
 
