@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "arrange/Performances.h"
+#include "decode/CachingClipSource.h"
 #include "player/SongPlayer.h"
 #include "song/SongDocument.h"
 
@@ -23,6 +24,8 @@ struct vantrel_song
     CSongPlayer player;
     uint64_t nFileSize = 0;
     std::string strDecoder;
+    bool bCache = false;                  // clip-source "cache"
+    std::shared_ptr<CClipCache> pCache;   // made at prepare, for the decoder then chosen
     bool bPrepared = false;
     int nPerformance = 0;
     int nArrangement = -1;
@@ -89,16 +92,22 @@ bool KnownDecoder(const std::string& name)
     return false;
 }
 
-// The system's reason a path cannot be read as a file, empty when it can.
+// The system's reason a path cannot be read as a song file, empty when it can. Only
+// regular files are opened: a FIFO or a device would block or could not be read
+// twice.
 std::string WhyNotReadable(const char* path)
 {
+    struct stat st;
+    if (::stat(path, &st) != 0)
+        return std::strerror(errno);
+    if ((st.st_mode & S_IFMT) == S_IFDIR)
+        return std::strerror(EISDIR);
+    if ((st.st_mode & S_IFMT) != S_IFREG)
+        return "not a regular file";
     std::FILE* f = std::fopen(path, "rb");
     if (!f)
         return std::strerror(errno);
     std::fclose(f);
-    struct stat st;
-    if (::stat(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR)
-        return std::strerror(EISDIR);
     return std::string();
 }
 
@@ -111,7 +120,10 @@ int Open(CFileSource source, vantrel_song** out)
         return Fail(VANTREL_ERR_BAD_FILE,
                     name + ": " + (err.empty() ? vantrel_strerror(VANTREL_ERR_BAD_FILE) : err));
     }
-    song->nFileSize = static_cast<uint64_t>(song->player.GetFile().GetLength());
+    const CFile& file = song->player.GetFile();
+    if (!file.IsOpen())
+        return Fail(VANTREL_ERR_CANNOT_OPEN, name + ": the file could not be opened again for its clips");
+    song->nFileSize = static_cast<uint64_t>(file.GetLength());
     *out = song.release();
     return VANTREL_OK;
 }
@@ -249,9 +261,10 @@ int vantrel_song_set_option(vantrel_song* song, const char* name, const char* va
             return VANTREL_OK;
         }
         if (key == "clip-source") {
-            if (std::strcmp(value, "direct") != 0)
+            if (std::strcmp(value, "direct") != 0 && std::strcmp(value, "cache") != 0)
                 return Fail(VANTREL_ERR_BAD_OPTION_VALUE,
                             std::string("unknown clip source \"") + value + "\"");
+            song->bCache = std::strcmp(value, "cache") == 0;
             return VANTREL_OK;
         }
         return Fail(VANTREL_ERR_UNKNOWN_OPTION, "unknown option \"" + key + "\"");
@@ -395,6 +408,14 @@ int vantrel_song_prepare_index(vantrel_song* song, int performance, int arrangem
         return Fail(VANTREL_ERR_NO_SUCH_ARRANGEMENT);
     return Guard([&] {
         song->bPrepared = false;
+        if (song->bCache) {
+            if (!song->pCache || song->pCache->Engine() != song->strDecoder)
+                song->pCache = std::make_shared<CClipCache>(CClipCache::kDefaultCapBytes, song->strDecoder);
+            std::shared_ptr<CClipCache> pCache = song->pCache;
+            song->player.SetClipSourceFactory([pCache] { return std::make_unique<CCachingClipSource>(pCache); });
+        } else {
+            song->player.SetClipSourceFactory(nullptr);
+        }
         const int reached = song->player.PreparePerformance(performance, arrangement);
         StartAgain(song);
         if (reached < 0 || song->player.GetLength() < 0) {

@@ -12,6 +12,7 @@ PACKAGES=(
   libcairo2-dev libfontconfig-dev  # pictures of songs and performances (PNG, SVG)
   googletest libgtest-dev
   clang libclang-rt-14-dev  # the fuzz build: libFuzzer and the sanitizer runtimes
+  lintian                # checks the Debian packages (scripts/check-packages.sh)
 )
 PACKAGES+=("$@")
 

@@ -133,8 +133,10 @@ VANTREL_EXPORT void vantrel_song_close(vantrel_song* song);
      "decoder"      the MPEG decoding engine by name (one the MPEG library supports
                     on this machine, e.g. "generic"), "" for the library's choice
                     (the default).
-     "clip-source"  where clip data is read from: "direct" (the default: read from the
-                    song as it is decoded) is the only value so far.
+     "clip-source"  how clips are decoded: "direct" (the default: every clip start
+                    decodes from the song data) or "cache" (each stretch of a clip is
+                    decoded once and replayed from memory, up to 256 MiB per handle).
+                    The PCM is the same either way.
    Unknown names give VANTREL_ERR_UNKNOWN_OPTION, unknown values
    VANTREL_ERR_BAD_OPTION_VALUE; nothing is changed then. */
 VANTREL_EXPORT int vantrel_song_set_option(vantrel_song* song, const char* name, const char* value);
@@ -220,7 +222,8 @@ VANTREL_EXPORT int vantrel_song_seek_percent(vantrel_song* song, int percent, in
    percentage seek came between. A time past the end leaves the song at its end. */
 VANTREL_EXPORT int vantrel_song_seek_ms(vantrel_song* song, int64_t ms);
 /* The position, in frames from the start of the performance, of the next frame to be
-   rendered (after a percentage seek: counted from that entry's start). */
+   rendered. After a percentage seek it counts on from the entry's start time, although
+   the player starts that entry afresh at a block boundary there. */
 VANTREL_EXPORT int vantrel_song_tell(const vantrel_song* song, int64_t* frame);
 
 #ifdef __cplusplus

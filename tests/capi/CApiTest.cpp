@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "common/TestSongs.h"
 #include "player/SongPlayer.h"
 #include "song/SongWriter.h"
@@ -72,6 +74,23 @@ const std::string& SongPath()
     return path;
 }
 
+// The player's blocks, as the tool writes them: every block up to and including the
+// one whose RenderBlock reports the end, or `limit` blocks.
+std::vector<int16_t> RenderBlocks(CSongPlayer& player, int limit = -1)
+{
+    std::vector<int16_t> pcm;
+    std::vector<char> block(CSongPlayer::kBlockBytes);
+    for (int calls = 0; calls != limit; ++calls) {
+        const bool more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
+        const size_t at = pcm.size();
+        pcm.resize(at + block.size() / 2);
+        std::memcpy(pcm.data() + at, block.data(), block.size());
+        if (!more)
+            break;
+    }
+    return pcm;
+}
+
 // Performance `number` as the tool renders it: the number-th Open/Prepare/Close of a
 // player on a thread that has not drawn yet, every block of it.
 std::vector<int16_t> PlayerRender(const std::string& path, int number)
@@ -86,15 +105,7 @@ std::vector<int16_t> PlayerRender(const std::string& path, int number)
         }
         player.Open(path);
         player.Prepare();
-        std::vector<char> block(CSongPlayer::kBlockBytes);
-        for (;;) {
-            const bool more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
-            const size_t at = pcm.size();
-            pcm.resize(at + block.size() / 2);
-            std::memcpy(pcm.data() + at, block.data(), block.size());
-            if (!more)
-                break;
-        }
+        pcm = RenderBlocks(player);
     }).join();
     return pcm;
 }
@@ -147,6 +158,15 @@ TEST(CApi, PerformanceNIsTheToolsPerformanceNFromPathOrMemoryInAnyCallSize)
         // Preparing again starts the same performance afresh.
         ASSERT_EQ(vantrel_song_prepare(memory.p, number, nullptr), VANTREL_OK);
         EXPECT_EQ(RenderRest(memory.p, {100000}), expected) << "performance " << number;
+        // Decoding through the clip cache changes nothing in the PCM.
+        ASSERT_EQ(vantrel_song_set_option(file.p, "clip-source", "cache"), VANTREL_OK);
+        ASSERT_EQ(vantrel_song_prepare(file.p, number, nullptr), VANTREL_OK);
+        EXPECT_EQ(RenderRest(file.p, {4608}), expected) << "performance " << number << " cached";
+        ASSERT_EQ(vantrel_song_seek_ms(file.p, 350), VANTREL_OK);
+        const std::vector<int16_t> tail = RenderRest(file.p, {999});
+        EXPECT_TRUE(tail.size() == expected.size() - 350 * 441 / 10 * 2 &&
+                    std::equal(tail.begin(), tail.end(), expected.begin() + 350 * 441 / 10 * 2))
+            << "performance " << number << " cached, after an exact seek";
     }
 }
 
@@ -263,17 +283,10 @@ TEST(CApi, HostSeekResumesAtTheEntryAsThePlayerDoes)
         CSongPlayer player;
         player.Open(SongPath());
         player.Prepare();
-        std::vector<char> block(CSongPlayer::kBlockBytes);
-        for (int calls = 0;; ++calls) {
-            if (calls == 5)
-                expectedStart = player.Seek(60);
-            const bool more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
-            const size_t at = expected.size();
-            expected.resize(at + block.size() / 2);
-            std::memcpy(expected.data() + at, block.data(), block.size());
-            if (!more)
-                break;
-        }
+        expected = RenderBlocks(player, 5);
+        expectedStart = player.Seek(60);
+        const std::vector<int16_t> rest = RenderBlocks(player);
+        expected.insert(expected.end(), rest.begin(), rest.end());
     }).join();
     SongHandle song;
     ASSERT_EQ(vantrel_song_open_file(SongPath().c_str(), &song.p), VANTREL_OK);
@@ -343,6 +356,11 @@ TEST(CApi, OpeningPathsThatAreNoSongs)
         << vantrel_get_last_error();
     EXPECT_EQ(vantrel_song_open_file(VANTREL_SOURCE_DIR, &song), VANTREL_ERR_CANNOT_OPEN);
     EXPECT_NE(std::string(vantrel_get_last_error()).find("directory"), std::string::npos);
+    // A FIFO would block an open until someone writes to it.
+    const std::string fifo = TempPath("capi-fifo.vn");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(vantrel_song_open_file(fifo.c_str(), &song), VANTREL_ERR_CANNOT_OPEN);
+    EXPECT_NE(std::string(vantrel_get_last_error()).find("not a regular file"), std::string::npos);
     const std::string junk = TempPath("capi-junk.vn");
     WriteBytes(junk, "this is not a song at all");
     EXPECT_EQ(vantrel_song_open_file(junk.c_str(), &song), VANTREL_ERR_BAD_FILE);
@@ -436,9 +454,9 @@ TEST(CApi, EveryCallRefusesBadArgumentsAndCallsOutOfOrder)
     // The refused calls changed nothing: the position is still two frames in.
     ASSERT_EQ(vantrel_song_tell(song.p, &frame), VANTREL_OK);
     EXPECT_EQ(frame, 2);
-    // A failed prepare leaves no performance behind.
+    // A name the song lacks is refused before anything changes.
     EXPECT_EQ(vantrel_song_prepare(song.p, 1, "No such"), VANTREL_ERR_NO_SUCH_ARRANGEMENT);
-    EXPECT_EQ(vantrel_song_render(song.p, frames, 2), 2) << "a refused name is checked before anything";
+    EXPECT_EQ(vantrel_song_render(song.p, frames, 2), 2);
 }
 
 TEST(CApi, SongsThatCannotPlayAndArrangementsNeverDrawn)
