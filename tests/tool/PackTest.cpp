@@ -11,6 +11,8 @@
 #include "tool/ToolRun.h"
 
 using namespace testutil;
+using tooltest::ClipData;
+using tooltest::Info;
 using tooltest::RunTool;
 using Json = nlohmann::json;
 
@@ -21,18 +23,6 @@ std::string Folder(const std::string& name)
     const std::string dir = TempPath(name);
     ::mkdir(dir.c_str(), 0700);
     return dir;
-}
-
-Json Info(const std::string& song)
-{
-    const auto r = RunTool({"info", song, "--json"});
-    EXPECT_EQ(r.nStatus, 0) << r.strErr;
-    return Json::parse(r.strOut);
-}
-
-std::string ClipData(const std::string& songPath, const Json& clip)
-{
-    return ReadBytes(songPath).substr(clip["dataOffset"].get<size_t>(), clip["dataSize"].get<size_t>());
 }
 
 template <class T> T Or(const Json& j, const char* key, T def)

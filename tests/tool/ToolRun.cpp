@@ -1,5 +1,7 @@
 #include "tool/ToolRun.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -115,6 +117,18 @@ Decoded DecodeMp3(const std::string& data)
         d.nFrames = bytes / (d.nChannels * mpg123_encsize(encoding));
     mpg123_delete(h);
     return d;
+}
+
+nlohmann::json Info(const std::string& song)
+{
+    const auto r = RunTool({"info", song, "--json"});
+    EXPECT_EQ(r.nStatus, 0) << r.strErr;
+    return nlohmann::json::parse(r.strOut);
+}
+
+std::string ClipData(const std::string& songPath, const nlohmann::json& clip)
+{
+    return testutil::ReadBytes(songPath).substr(clip["dataOffset"].get<size_t>(), clip["dataSize"].get<size_t>());
 }
 
 } // namespace tooltest

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace tooltest {
 
 struct RunResult
@@ -17,6 +19,11 @@ struct RunResult
 
 // Runs VANTREL_BINARY_DIR/vantrel with the arguments (each quoted for the shell).
 RunResult RunTool(const std::vector<std::string>& args);
+
+// `vantrel info SONG --json`, expected to succeed.
+nlohmann::json Info(const std::string& song);
+// The data of a clip of `info --json`, read from the song file.
+std::string ClipData(const std::string& songPath, const nlohmann::json& clip);
 
 // A 16-bit PCM WAV file of `frames` frames: a sine tone of `hz` on every channel.
 void WriteWav(const std::string& path, int rate, int channels, int64_t frames, double hz);

@@ -18,6 +18,8 @@
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
+#include "PerformanceChoice.h"
+#include "Picture.h"
 #include "arrange/Random.h"
 #include "song/SongDocument.h"
 
@@ -28,6 +30,8 @@ struct ArrangeOptions
 {
     std::string strPath;
     int nPerformances = 1;
+    PerformanceChoice performance;
+    std::string strPicture;
     bool bJson = false;
 };
 
@@ -152,8 +156,9 @@ nlohmann::ordered_json ToJson(const Performance& p)
 void RunArrange(const ArrangeOptions& opt)
 {
     // The performances are those of a freshly loaded player: its generator has not
-    // drawn yet.
-    vantrel::SetRandomState(1);
+    // drawn yet. With --performance or --arrangement the list begins at the one chosen.
+    const int first = opt.performance.Given() ? ResolvePerformance(opt.strPath, opt.performance) : 1;
+    PrepareGeneratorFor(opt.strPath, first);
 
     // One document plays every performance, as the player's does: Open loads, Prepare
     // arranges, Close ends the performance and lets go of the song.
@@ -178,7 +183,7 @@ void RunArrange(const ArrangeOptions& opt)
                 std::printf("\", %d performance%s\n", opt.nPerformances,
                             opt.nPerformances == 1 ? "" : "s");
             }
-            PrintReadable(*doc.GetSong(), i + 1, p);
+            PrintReadable(*doc.GetSong(), first + i, p);
         }
         printedAny = true;
         doc.EndPerformance();
@@ -189,6 +194,11 @@ void RunArrange(const ArrangeOptions& opt)
     std::fflush(stdout);
     if (!loadError.empty())
         throw CommandError(opt.strPath + ": " + loadError);
+    if (!opt.strPicture.empty()) {
+        const PictureStats stats = DrawPerformancePicture(opt.strPath, first, opt.strPicture);
+        std::fprintf(stderr, "drew performance %d to %s (%dx%d, %d event bars)\n", first, opt.strPicture.c_str(),
+                     stats.nWidth, stats.nHeight, stats.nEventBars);
+    }
 }
 } // namespace
 
@@ -200,6 +210,9 @@ void AddArrangeCommand(CLI::App& app)
     cmd->add_option("SONG", opt->strPath, "The song file (.vn)")->required();
     cmd->add_option("--performances,-n", opt->nPerformances, "Number of performances (default 1)")
         ->check(CLI::Range(1, std::numeric_limits<int>::max()));
+    AddPerformanceOptions(cmd, opt->performance);
+    cmd->add_option("--picture", opt->strPicture,
+                    "Draw the (first) performance as a timeline to this .png or .svg file");
     cmd->add_flag("--json", opt->bJson,
                   "Print an array of {result, arrangement, sequence, totalMs}; a song that "
                   "does not load gives result -1111 entries and exit status 1");

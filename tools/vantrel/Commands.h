@@ -28,5 +28,7 @@ void AddArrangeCommand(CLI::App& app);
 void AddRenderCommand(CLI::App& app);
 void AddPackCommand(CLI::App& app);
 void AddPlayCommand(CLI::App& app);
+void AddUnpackCommand(CLI::App& app);
+void AddCheckCommand(CLI::App& app);
 
 } // namespace vantrel::tool

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "Picture.h"
 #include "SongJson.h"
 #include "TextCodec.h"
 #include "song/SongDocument.h"
@@ -19,6 +20,7 @@ namespace {
 struct InfoOptions
 {
     std::string strPath;
+    std::string strPicture;
     bool bJson = false;
 };
 
@@ -137,6 +139,10 @@ void RunInfo(const InfoOptions& opt)
     }
     if (!opt.bJson)
         PrintTree(opt.strPath, doc);
+    if (!opt.strPicture.empty()) {
+        const PictureStats stats = DrawSongPicture(doc, opt.strPicture);
+        std::fprintf(stderr, "drew the song to %s (%dx%d)\n", opt.strPicture.c_str(), stats.nWidth, stats.nHeight);
+    }
 }
 
 } // namespace
@@ -148,6 +154,8 @@ void AddInfoCommand(CLI::App& app)
     cmd->add_option("SONG", opt->strPath, "The song file (.vn)")->required();
     cmd->add_flag("--json", opt->bJson,
                   "Print the song as one JSON object (also when it does not load)");
+    cmd->add_option("--picture", opt->strPicture,
+                    "Draw the song's arrangements and sections to this .png or .svg file");
     cmd->callback([opt] { RunInfo(*opt); });
 }
 

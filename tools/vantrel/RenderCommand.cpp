@@ -1,5 +1,5 @@
-// vantrel render SONG [-o OUT] [--raw] [--performance N] [--seek PERCENT@BLOCK]...
-//                [--decoder NAME] [--no-cache] [--cache-mb MB]
+// vantrel render SONG [-o OUT] [--raw] [--performance N|random] [--arrangement NAME]
+//                [--seek PERCENT@BLOCK]... [--decoder NAME] [--no-cache] [--cache-mb MB]
 // Renders one performance of a song to a WAV file (or bare PCM), block by block, as
 // the plug-in's decode thread would. Each stretch of clip data is decoded once and
 // replayed from memory (the same PCM as decoding it every time) unless --no-cache.
@@ -11,6 +11,7 @@
 
 #include "Commands.h"
 #include "Output.h"
+#include "PerformanceChoice.h"
 #include "decode/CachingClipSource.h"
 #include "player/SongPlayer.h"
 
@@ -29,7 +30,7 @@ struct RenderOptions
     std::string strSong;
     std::string strOut;
     bool bRaw = false;
-    int nPerformance = 1;
+    PerformanceChoice performance;
     std::vector<std::string> arrSeeks;
     std::string strDecoder;
     bool bNoCache = false;
@@ -86,13 +87,12 @@ void RunRender(const RenderOptions& opt)
         if (seeks.size() > 1 && seeks.back().nBlock < seeks[seeks.size() - 2].nBlock)
             throw CommandError("--seek requests must be given in ascending order of BLOCK");
     }
-    if (opt.nPerformance < 1)
-        throw CommandError("--performance counts from 1");
     const std::string out = opt.strOut.empty() ? DefaultOutputName(opt.strSong, ".wav") : opt.strOut;
     CheckOutputFormat(out, opt.bRaw);
 
     if (opt.nCacheMb < 0)
         throw CommandError("--cache-mb takes a size in MiB of 0 or more");
+    const int number = ResolvePerformance(opt.strSong, opt.performance);
 
     CSongPlayer player(opt.strDecoder);
     std::shared_ptr<CClipCache> pCache;
@@ -100,12 +100,8 @@ void RunRender(const RenderOptions& opt)
         pCache = std::make_shared<CClipCache>(static_cast<size_t>(opt.nCacheMb) << 20, opt.strDecoder);
         player.SetClipSourceFactory([pCache] { return std::make_unique<CCachingClipSource>(pCache); });
     }
-    // Earlier performances only advance the random draws.
-    for (int i = 1; i < opt.nPerformance; ++i) {
-        player.Open(opt.strSong);
-        player.Prepare();
-        player.Close();
-    }
+    // The plays before it only advance the random draws.
+    PrepareGeneratorFor(opt.strSong, number);
     if (!player.Open(opt.strSong)) {
         const std::string& err = player.GetDocument().GetLastError();
         throw CommandError(opt.strSong + ": " + (err.empty() ? "cannot open the file" : err));
@@ -162,8 +158,7 @@ void AddRenderCommand(CLI::App& app)
     cmd->add_option("-o,--output", opt->strOut,
                     "Output file, - for standard output (default: the song's name with .wav)");
     cmd->add_flag("--raw", opt->bRaw, "Write bare PCM (16-bit little-endian stereo, 44100 Hz)");
-    cmd->add_option("--performance", opt->nPerformance,
-                    "Which performance to render: the N-th play since the start (default 1)");
+    AddPerformanceOptions(cmd, opt->performance);
     cmd->add_option("--seek", opt->arrSeeks,
                     "Seek to PERCENT of the length before render call BLOCK (0-based); repeatable");
     cmd->add_option("--decoder", opt->strDecoder,

@@ -1,4 +1,4 @@
-// vantrel: inspect, arrange, render, play and pack VNF songs.
+// vantrel: inspect, check, arrange, render, play, pack and unpack VNF songs.
 #include <cstdio>
 #include <exception>
 
@@ -6,7 +6,7 @@
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"vantrel: inspect, arrange, render, play and pack VNF songs (.vn)"};
+    CLI::App app{"vantrel: inspect, check, arrange, render, play, pack and unpack VNF songs (.vn)"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "vantrel 1.0.0.1");
 
@@ -16,13 +16,16 @@ int main(int argc, char** argv)
     AddRenderCommand(app);
     AddPackCommand(app);
     AddPlayCommand(app);
+    AddUnpackCommand(app);
+    AddCheckCommand(app);
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e);
     } catch (const CommandError& e) {
-        std::fprintf(stderr, "vantrel: %s\n", e.what());
+        if (*e.what()) // an empty message: the command has said everything already
+            std::fprintf(stderr, "vantrel: %s\n", e.what());
         return e.Status();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vantrel: %s\n", e.what());
