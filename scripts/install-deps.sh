@@ -9,6 +9,7 @@ PACKAGES=(
   mpg123                 # the audio output modules libout123 loads (vantrel play)
   nlohmann-json3-dev libcli11-dev
   libsndfile1-dev libmp3lame-dev lame
+  libopusenc-dev libopusfile-dev  # render's Opus output, and its test's decoder
   googletest libgtest-dev
   clang libclang-rt-14-dev  # the fuzz build: libFuzzer and the sanitizer runtimes
 )
