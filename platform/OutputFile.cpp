@@ -235,6 +235,15 @@ void COutputFile::Fail(const char* what, int error) const
     throw COutputFileError(std::string("cannot ") + what + " " + m_strPath + ": " + Reason(error));
 }
 
+void COutputFile::CheckStep(bool bOk)
+{
+    if (bOk)
+        return;
+    const int err = errno;
+    Discard();
+    Fail("write", err);
+}
+
 void COutputFile::Write(const void* data, size_t bytes)
 {
     if (m_bDone || m_nFd < 0)
@@ -293,51 +302,28 @@ void COutputFile::Commit()
         return;
     }
 #ifdef _WIN32
-    if (::_commit(m_nFd) != 0) {
-        const int err = errno;
-        Discard();
-        Fail("write", err);
-    }
+    CheckStep(::_commit(m_nFd) == 0);
     const int rc = ::_close(m_nFd);
     m_nFd = -1;
-    if (rc != 0) {
-        const int err = errno;
-        Discard();
-        Fail("write", err);
-    }
+    CheckStep(rc == 0);
     if (!MoveFileExA(m_strTemp.c_str(), m_strTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const unsigned long error = GetLastError();
         Discard();
         throw COutputFileError("cannot write " + m_strPath + ": the finished file could not replace it (error " +
-                               std::to_string(GetLastError()) + ")");
+                               std::to_string(error) + ")");
     }
 #else
     if (m_bKeepMode) {
         // The replaced file's permissions, owner and group, as far as we may set them.
         if (::fchown(m_nFd, m_nUid, m_nGid) != 0)
             (void)::fchown(m_nFd, static_cast<uid_t>(-1), m_nGid);
-        if (::fchmod(m_nFd, static_cast<mode_t>(m_nMode)) != 0) {
-            const int err = errno;
-            Discard();
-            Fail("write", err);
-        }
+        CheckStep(::fchmod(m_nFd, static_cast<mode_t>(m_nMode)) == 0);
     }
-    if (::fsync(m_nFd) != 0) {
-        const int err = errno;
-        Discard();
-        Fail("write", err);
-    }
+    CheckStep(::fsync(m_nFd) == 0);
     const int rc = ::close(m_nFd);
     m_nFd = -1;
-    if (rc != 0) {
-        const int err = errno;
-        Discard();
-        Fail("write", err);
-    }
-    if (::rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0) {
-        const int err = errno;
-        Discard();
-        Fail("write", err);
-    }
+    CheckStep(rc == 0);
+    CheckStep(::rename(m_strTemp.c_str(), m_strTarget.c_str()) == 0);
     // The rename itself reaches the disk with the folder.
     const int dir = ::open(FolderOf(m_strTarget).c_str(), O_RDONLY | O_CLOEXEC);
     if (dir >= 0) {

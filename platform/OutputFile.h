@@ -59,6 +59,8 @@ public:
 private:
     [[noreturn]] void Fail(const char* what, int error) const;
     void Discard() noexcept;
+    // When a step of Commit failed: gives up the temporary file and reports errno.
+    void CheckStep(bool bOk);
 
     std::string m_strPath;
     std::string m_strTarget;
