@@ -12,6 +12,7 @@
 #include <sndfile.h>
 
 #include "ToolRun.h"
+#include "common/TestClips.h"
 #include "common/TestSongs.h"
 #include "song/SongWriter.h"
 
@@ -19,12 +20,6 @@ using tooltest::RunTool;
 using namespace testutil;
 
 namespace {
-
-std::string ReadClip(const std::string& name)
-{
-    std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/tests/data/clips/" + name, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // A short song whose texts fill every tag; the title has a byte above 0x7F, which
 // stands for U+00E9 and must reach the tags as such.
@@ -43,7 +38,7 @@ std::string WriteTaggedSong(const std::string& name)
     }
     AddArrangement(song, "Main", {section});
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {ReadClip("stereo44k.mp3")}, path);
+    CSongWriter::Write(song, {ReadTestClip("stereo44k.mp3")}, path);
     return path;
 }
 

@@ -9,6 +9,7 @@
 
 #include "ToolRun.h"
 #include "arrange/Random.h"
+#include "common/TestClips.h"
 #include "common/TestSongs.h"
 #include "player/SongPlayer.h"
 #include "song/SongWriter.h"
@@ -17,12 +18,6 @@ using tooltest::RunTool;
 using namespace testutil;
 
 namespace {
-
-std::string ReadClip(const std::string& name)
-{
-    std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/tests/data/clips/" + name, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Two sections of two variations each, so that performances differ; every event plays
 // the one real clip.
@@ -41,7 +36,7 @@ std::string WriteDrawSong(const std::string& name)
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {ReadClip("stereo44k.mp3")}, path);
+    CSongWriter::Write(song, {ReadTestClip("stereo44k.mp3")}, path);
     return path;
 }
 

@@ -507,10 +507,9 @@ std::string DefaultOutputName(const std::string& songPath, const std::string& ex
     return songPath + extension;
 }
 
-CProgress::CProgress(double totalMs)
-    : m_fTotalMs(totalMs), m_bShow(totalMs > 0 && VANTREL_ISATTY(VANTREL_FILENO(stderr)))
-{
-}
+bool StderrIsTerminal() { return VANTREL_ISATTY(VANTREL_FILENO(stderr)) != 0; }
+
+CProgress::CProgress(double totalMs) : m_fTotalMs(totalMs), m_bShow(totalMs > 0 && StderrIsTerminal()) {}
 
 void CProgress::Update(double doneMs)
 {

@@ -49,6 +49,9 @@ std::unique_ptr<CPcmSink> OpenPcmSink(const std::string& path, EOutputFormat for
 // The song's path with its extension replaced by `extension`.
 std::string DefaultOutputName(const std::string& songPath, const std::string& extension);
 
+// True when standard error is a terminal (progress is shown only there).
+bool StderrIsTerminal();
+
 // A one-line progress bar on standard error, shown only when it is a terminal.
 class CProgress
 {

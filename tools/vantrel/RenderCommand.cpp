@@ -23,16 +23,6 @@
 #include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#define VANTREL_ISATTY _isatty
-#define VANTREL_FILENO _fileno
-#else
-#include <unistd.h>
-#define VANTREL_ISATTY isatty
-#define VANTREL_FILENO fileno
-#endif
-
 #include "Commands.h"
 #include "Output.h"
 #include "arrange/Random.h"
@@ -388,7 +378,7 @@ void RunBatch(const std::vector<SRenderJob>& jobs, const std::vector<EOutputForm
 {
     const size_t workers = std::min(jobs.size(), static_cast<size_t>(opt.nJobs));
     SBatchState state(workers);
-    const bool tty = VANTREL_ISATTY(VANTREL_FILENO(stderr)) != 0;
+    const bool tty = StderrIsTerminal();
     const auto started = std::chrono::steady_clock::now();
     auto elapsed = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
