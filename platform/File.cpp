@@ -1,5 +1,9 @@
 #include "platform/File.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -23,7 +27,7 @@ CFile::CFile() : m_hFile(INVALID_HANDLE_VALUE) {}
 
 CFile::~CFile() { Close(); }
 
-bool CFile::Open(const std::string& path) noexcept
+bool CFile::OsOpen(const std::string& path) noexcept
 {
     Close();
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ,
@@ -41,7 +45,7 @@ bool CFile::Open(const std::string& path) noexcept
     return true;
 }
 
-void CFile::Close() noexcept
+void CFile::OsClose() noexcept
 {
     if (m_hFile != INVALID_HANDLE_VALUE)
         ::CloseHandle(m_hFile);
@@ -49,9 +53,9 @@ void CFile::Close() noexcept
     m_strPath.clear();
 }
 
-bool CFile::IsOpen() const noexcept { return m_hFile != INVALID_HANDLE_VALUE; }
+bool CFile::IsOpen() const noexcept { return m_pImage || m_hFile != INVALID_HANDLE_VALUE; }
 
-int64_t CFile::Seek(int64_t offset, SeekPosition from)
+int64_t CFile::OsSeek(int64_t offset, SeekPosition from)
 {
     if (!IsOpen())
         Fail("seek on a closed file", m_strPath);
@@ -63,7 +67,7 @@ int64_t CFile::Seek(int64_t offset, SeekPosition from)
     return result.QuadPart;
 }
 
-int64_t CFile::GetPosition() const
+int64_t CFile::OsGetPosition() const
 {
     if (!IsOpen())
         Fail("position of a closed file", m_strPath);
@@ -74,7 +78,7 @@ int64_t CFile::GetPosition() const
     return result.QuadPart;
 }
 
-uint32_t CFile::Read(void* buffer, uint32_t n)
+uint32_t CFile::OsRead(void* buffer, uint32_t n)
 {
     if (!IsOpen())
         Fail("read on a closed file", m_strPath);
@@ -84,7 +88,7 @@ uint32_t CFile::Read(void* buffer, uint32_t n)
     return got;
 }
 
-int64_t CFile::GetLength() const
+int64_t CFile::OsGetLength() const
 {
     if (!IsOpen())
         Fail("length of a closed file", m_strPath);
@@ -100,7 +104,7 @@ CFile::CFile() : m_nFd(-1) {}
 
 CFile::~CFile() { Close(); }
 
-bool CFile::Open(const std::string& path) noexcept
+bool CFile::OsOpen(const std::string& path) noexcept
 {
     Close();
     int fd;
@@ -124,7 +128,7 @@ bool CFile::Open(const std::string& path) noexcept
     return true;
 }
 
-void CFile::Close() noexcept
+void CFile::OsClose() noexcept
 {
     if (m_nFd >= 0)
         ::close(m_nFd);
@@ -132,9 +136,9 @@ void CFile::Close() noexcept
     m_strPath.clear();
 }
 
-bool CFile::IsOpen() const noexcept { return m_nFd >= 0; }
+bool CFile::IsOpen() const noexcept { return m_pImage || m_nFd >= 0; }
 
-int64_t CFile::Seek(int64_t offset, SeekPosition from)
+int64_t CFile::OsSeek(int64_t offset, SeekPosition from)
 {
     if (!IsOpen())
         Fail("seek on a closed file", m_strPath);
@@ -145,7 +149,7 @@ int64_t CFile::Seek(int64_t offset, SeekPosition from)
     return static_cast<int64_t>(pos);
 }
 
-int64_t CFile::GetPosition() const
+int64_t CFile::OsGetPosition() const
 {
     if (!IsOpen())
         Fail("position of a closed file", m_strPath);
@@ -155,7 +159,7 @@ int64_t CFile::GetPosition() const
     return static_cast<int64_t>(pos);
 }
 
-uint32_t CFile::Read(void* buffer, uint32_t n)
+uint32_t CFile::OsRead(void* buffer, uint32_t n)
 {
     if (!IsOpen())
         Fail("read on a closed file", m_strPath);
@@ -175,7 +179,7 @@ uint32_t CFile::Read(void* buffer, uint32_t n)
     return total;
 }
 
-int64_t CFile::GetLength() const
+int64_t CFile::OsGetLength() const
 {
     if (!IsOpen())
         Fail("length of a closed file", m_strPath);
@@ -187,8 +191,67 @@ int64_t CFile::GetLength() const
 
 #endif
 
-void CFile::OpenOrThrow(const std::string& path)
+bool CFile::Open(const CFileSource& source) noexcept
 {
-    if (!Open(path))
-        Fail("cannot open file", path);
+    if (!source.IsMemory())
+        return OsOpen(source.GetPath());
+    Close();
+    try {
+        m_strPath = source.GetPath();
+    } catch (...) {
+        return false;
+    }
+    m_pImage = source.GetImage();
+    m_nImagePos = 0;
+    return true;
+}
+
+void CFile::OpenOrThrow(const CFileSource& source)
+{
+    if (!Open(source))
+        Fail("cannot open file", source.GetPath());
+}
+
+void CFile::Close() noexcept
+{
+    if (m_pImage) {
+        m_pImage.reset();
+        m_nImagePos = 0;
+        m_strPath.clear();
+        return;
+    }
+    OsClose();
+}
+
+int64_t CFile::Seek(int64_t offset, SeekPosition from)
+{
+    if (!m_pImage)
+        return OsSeek(offset, from);
+    const int64_t base = from == begin ? 0 : from == current ? m_nImagePos
+                                                            : static_cast<int64_t>(m_pImage->size());
+    // Like the system's: a position before the start fails, past the end is allowed.
+    if ((offset < 0 && base + offset < 0) || (offset > 0 && base > INT64_MAX - offset))
+        Fail("seek failed", m_strPath);
+    m_nImagePos = base + offset;
+    return m_nImagePos;
+}
+
+int64_t CFile::GetPosition() const { return m_pImage ? m_nImagePos : OsGetPosition(); }
+
+uint32_t CFile::Read(void* buffer, uint32_t n)
+{
+    if (!m_pImage)
+        return OsRead(buffer, n);
+    const int64_t size = static_cast<int64_t>(m_pImage->size());
+    if (m_nImagePos >= size || n == 0)
+        return 0;
+    const uint32_t got = static_cast<uint32_t>(std::min<int64_t>(n, size - m_nImagePos));
+    std::memcpy(buffer, m_pImage->data() + m_nImagePos, got);
+    m_nImagePos += got;
+    return got;
+}
+
+int64_t CFile::GetLength() const
+{
+    return m_pImage ? static_cast<int64_t>(m_pImage->size()) : OsGetLength();
 }

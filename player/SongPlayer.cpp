@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "arrange/Performances.h"
 #include "decode/ClipDecoder.h"
 
 namespace {
@@ -32,24 +33,45 @@ CSongPlayer::~CSongPlayer()
     m_pDecoder.reset();
 }
 
-bool CSongPlayer::Open(std::string path)
+bool CSongPlayer::Open(CFileSource source)
 {
     m_file.Close();
-    m_strPath = path;
-    if (m_song.Load(path) != 1) {
+    m_source = std::move(source);
+    if (m_song.Load(m_source) != 1) {
         // Nothing of an earlier song may be played instead of this one.
         m_song.DetachSong();
         return false;
     }
     // A second handle for the clip data. When it cannot be opened the clips stay
     // silent: the decoder ends every clip whose data it cannot read.
-    m_file.Open(path);
+    m_file.Open(m_source);
     return true;
 }
 
 int CSongPlayer::Prepare()
 {
     m_song.Arrange();
+    Rewind();
+    return 1;
+}
+
+int CSongPlayer::PreparePerformance(int number, int arrangementIndex)
+{
+    int reached = -1;
+    if (arrangementIndex < 0) {
+        if (vantrel::ArrangePerformance(m_song, number) == 1)
+            reached = number;
+    } else {
+        reached = vantrel::FindPerformanceWithArrangement(m_song, number, arrangementIndex);
+    }
+    if (reached < 0)
+        m_song.EndPerformance(); // nothing of a performance that was not asked for
+    Restart();
+    return reached;
+}
+
+void CSongPlayer::Rewind()
+{
     m_nTotalLength = m_song.GetTotalLength();
     m_nEntry = 0;
     m_nEntryBlock = 0;
@@ -71,7 +93,14 @@ int CSongPlayer::Prepare()
     SilenceVoices(true);
     for (int v = 0; v < kVoiceCount; ++v)
         m_pVoices[v].nNextEventBlock = -1;
-    return 1;
+}
+
+void CSongPlayer::Restart()
+{
+    Rewind();
+    // The end of an earlier run closed the song file.
+    if (!m_file.IsOpen() && m_song.HasSong())
+        m_file.Open(m_source);
 }
 
 void CSongPlayer::SilenceVoices(bool finished)
@@ -112,7 +141,7 @@ int CSongPlayer::Seek(int16_t percent)
     // The end of the performance closed the song file; the clips played from here on
     // read from it again.
     if (!m_file.IsOpen() && m_song.HasSong())
-        m_file.Open(m_strPath);
+        m_file.Open(m_source);
     return static_cast<int32_t>(start);
 }
 

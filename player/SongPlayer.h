@@ -48,8 +48,20 @@ public:
     CSongPlayer(const CSongPlayer&) = delete;
     CSongPlayer& operator=(const CSongPlayer&) = delete;
 
-    bool Open(std::string path);
+    // A path, or a song image in memory that the player holds on to until the next Open.
+    bool Open(CFileSource source);
     int Prepare();
+    // Prepares performance `number` (1 = a fresh player's first play, see
+    // arrange/Performances.h) instead of the next draw; with arrangementIndex >= 0, the
+    // first performance from `number` on, within 10000, that chose that arrangement.
+    // Returns the number prepared, or -1 when nothing could be arranged or no
+    // performance in reach chose the arrangement (then the player has no performance).
+    int PreparePerformance(int number, int arrangementIndex = -1);
+    // Starts the prepared performance again from its first block, as Prepare leaves
+    // it, without drawing (and opens the song file again if the end closed it).
+    void Restart();
+    // Takes effect at the next Prepare.
+    void SetDecoderEngine(std::string engine) { m_strDecoderEngine = std::move(engine); }
     int GetLength() const { return m_nTotalLength; }
     int Seek(int16_t percent);
     bool RenderBlock(char* out, int n);
@@ -74,6 +86,8 @@ public:
     void SetClipSourceFactory(ClipSourceFactory factory) { m_clipSourceFactory = std::move(factory); }
 
 private:
+    // What Prepare does after the draw: counters, decoder and voices afresh.
+    void Rewind();
     bool StartEvent(int voice, int track);
     void BeginEntry();
     void RunEvents(int track, int n);
@@ -86,7 +100,7 @@ private:
 
     CFile m_file;
     CSongDocument m_song;
-    std::string m_strPath;
+    CFileSource m_source;
     std::unique_ptr<VoiceSlot[]> m_pVoices;
     int32_t m_nEntryBlock = 0;
     int32_t m_nEntry = 0;

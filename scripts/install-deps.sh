@@ -12,6 +12,7 @@ PACKAGES=(
   libopusenc-dev libopusfile-dev  # render's Opus output, and its test's decoder
   googletest libgtest-dev
   clang libclang-rt-14-dev  # the fuzz build: libFuzzer and the sanitizer runtimes
+  lintian                # checks the Debian packages (scripts/check-packages.sh)
 )
 PACKAGES+=("$@")
 

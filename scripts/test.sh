@@ -12,6 +12,12 @@ echo "== build and test"
 BUILD_DIR=build scripts/build.sh
 ctest --test-dir build --output-on-failure -j"$jobs"
 
+echo "== install into a temporary prefix; examples/c against the installed library"
+BUILD_DIR=build scripts/check-install.sh
+
+echo "== Debian packages: build, lintian, install with apt, check, remove"
+scripts/check-packages.sh
+
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 BUILD_DIR=build-asan scripts/build.sh -DVANTREL_SANITIZE=ON -DVANTREL_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -14,11 +14,11 @@ CSongDocument::~CSongDocument()
     ClearArrangement();
 }
 
-int CSongDocument::Load(const std::string& path)
+int CSongDocument::Load(const CFileSource& source)
 {
     std::unique_ptr<CSong> song;
     try {
-        song = m_loader.Load(path);
+        song = m_loader.Load(source);
     } catch (const std::exception&) {
         // The file could not be opened: everything stays as it was.
         return ERR_BAD_FILE;

@@ -29,7 +29,8 @@ public:
     CSongDocument& operator=(const CSongDocument&) = delete;
 
     // Loading (song/SongDocument.cpp).
-    int Load(const std::string& path);
+    // A path, or a song image in memory (platform/File.h).
+    int Load(const CFileSource& source);
     bool HasSong() const { return m_pSong != nullptr; }
     const CSong* GetSong() const { return m_pSong.get(); }
     std::string GetFormatId() const;

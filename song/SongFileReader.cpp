@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-bool CSongFileReader::Open(const std::string& path) noexcept
+bool CSongFileReader::Open(const CFileSource& source) noexcept
 {
     Close();
-    if (!CFile::Open(path))
+    if (!CFile::Open(source))
         return false;
     try {
         m_nLength = CFile::GetLength();

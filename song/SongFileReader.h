@@ -22,7 +22,7 @@ class CSongFileReader : public CFile
 public:
     static constexpr uint32_t kBufferSize = 64 * 1024;
 
-    bool Open(const std::string& path) noexcept;
+    bool Open(const CFileSource& source) noexcept;
     void Close() noexcept;
     int64_t Seek(int64_t offset, SeekPosition from);
     int64_t GetPosition() const;

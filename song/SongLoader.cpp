@@ -30,11 +30,11 @@ uint8_t KindFromFormatText(const std::string& text)
 
 } // namespace
 
-std::unique_ptr<CSong> CSongLoader::Load(const std::string& path)
+std::unique_ptr<CSong> CSongLoader::Load(const CFileSource& source)
 {
     {
         CFile file;
-        file.OpenOrThrow(path); // leaves Load; the document handles it
+        file.OpenOrThrow(source); // leaves Load; the document handles it
         char text[7] = {0};
         unsigned char flags = 0xFF, version = 0;
         bool haveText = false, haveFlags = false, haveVersion = false;
@@ -59,16 +59,16 @@ std::unique_ptr<CSong> CSongLoader::Load(const std::string& path)
             return nullptr;
     }
     try {
-        return Parse(path);
+        return Parse(source);
     } catch (const std::exception&) {
         return nullptr;
     }
 }
 
-std::unique_ptr<CSong> CSongLoader::Parse(const std::string& path)
+std::unique_ptr<CSong> CSongLoader::Parse(const CFileSource& source)
 {
     CSongFileReader file;
-    file.Open(path); // a failed open surfaces at the first seek
+    file.Open(source); // a failed open surfaces at the first seek
 
     auto song = std::make_unique<CSong>("New Song");
 
@@ -129,7 +129,7 @@ std::unique_ptr<CSong> CSongLoader::Parse(const std::string& path)
                 int32_t pathLength = 0;
                 std::string clipPath = file.ReadCountedText(&pathLength);
                 if (pathLength <= 0)
-                    clipPath = path;
+                    clipPath = source.GetPath();
                 if (file.ReadUInt8() != 0) {
                     const int64_t dataOffset = file.GetPosition();
                     // Offsets are 32-bit in the model; the data itself must be there.

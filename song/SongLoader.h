@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/File.h"
+
 class CSong;
 class CSongFileReader;
 class CTrack;
@@ -17,9 +19,9 @@ public:
 
     // The new song, or null when the file is not a readable VNF song. Throws
     // CFileException only when the file cannot be opened at all.
-    std::unique_ptr<CSong> Load(const std::string& path);
+    std::unique_ptr<CSong> Load(const CFileSource& source);
     // Reads the whole file; any failure is thrown.
-    std::unique_ptr<CSong> Parse(const std::string& path);
+    std::unique_ptr<CSong> Parse(const CFileSource& source);
 
     // The header of the last file whose header was read.
     std::string m_strHeaderText;

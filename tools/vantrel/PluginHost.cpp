@@ -1,5 +1,9 @@
 #include "PluginHost.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <out123.h>
 
 #include <algorithm>
@@ -73,7 +77,15 @@ std::string CPluginLibrary::DefaultPath()
     const char* name = "in_vantrel.so";
 #endif
     const size_t slash = exe.find_last_of("/\\");
-    return (slash == std::string::npos ? std::string() : exe.substr(0, slash + 1)) + name;
+    const std::string dir = slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
+#ifdef VANTREL_INSTALLED_PLUGIN_DIR
+    // An installed tool finds the plug-in in its library folder, relative to itself so
+    // that the whole installation can move; one beside the tool (a build tree) wins.
+    struct stat st;
+    if (::stat((dir + name).c_str(), &st) != 0)
+        return dir + VANTREL_INSTALLED_PLUGIN_DIR "/" + name;
+#endif
+    return dir + name;
 }
 
 // ---- The output plug-in ---------------------------------------------------------------

@@ -1,0 +1,65 @@
+# cmake --install: the tool, the library (shared and static), its header, pkg-config
+# and CMake package files, the Linux plug-in, the man page and the documentation.
+# Components: tool, lib (the shared library), dev (header, archive, package files),
+# plugin. Everything is relative to the prefix, so an installation can be moved.
+include(CMakePackageConfigHelpers)
+
+set(VANTREL_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/vantrel)
+
+if(TARGET vantrel)
+  install(TARGETS vantrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+  # Installed compressed, as man pages are on Debian.
+  configure_file(${PROJECT_SOURCE_DIR}/docs/vantrel.1 ${PROJECT_BINARY_DIR}/vantrel.1 COPYONLY)
+  execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/vantrel.1)
+  install(FILES ${PROJECT_BINARY_DIR}/vantrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
+  if(NOT WIN32)
+    file(RELATIVE_PATH _rel /x/${CMAKE_INSTALL_BINDIR} /x/${VANTREL_PLUGIN_INSTALL_DIR})
+    target_compile_definitions(vantrel PRIVATE VANTREL_INSTALLED_PLUGIN_DIR="${_rel}")
+  endif()
+endif()
+
+if(TARGET in_vantrel AND NOT WIN32)
+  install(TARGETS in_vantrel LIBRARY DESTINATION ${VANTREL_PLUGIN_INSTALL_DIR} COMPONENT tool)
+endif()
+
+if(TARGET vantrel_shared)
+  install(TARGETS vantrel_shared EXPORT vantrelTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(TARGETS vantrel_static ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+  install(FILES ${PROJECT_SOURCE_DIR}/include/vantrel/vantrel.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vantrel COMPONENT dev)
+
+  file(RELATIVE_PATH VANTREL_PC_TO_PREFIX /x/${CMAKE_INSTALL_LIBDIR}/pkgconfig /x)
+  string(REGEX REPLACE "/$" "" VANTREL_PC_TO_PREFIX "${VANTREL_PC_TO_PREFIX}")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/install/vantrel.pc.in ${PROJECT_BINARY_DIR}/vantrel.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/vantrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+
+  set(_cmakedir ${CMAKE_INSTALL_LIBDIR}/cmake/vantrel)
+  install(EXPORT vantrelTargets NAMESPACE vantrel:: DESTINATION ${_cmakedir} COMPONENT dev)
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/install/vantrelConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/vantrelConfig.cmake INSTALL_DESTINATION ${_cmakedir})
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/vantrelConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+  install(FILES ${PROJECT_BINARY_DIR}/vantrelConfig.cmake ${PROJECT_BINARY_DIR}/vantrelConfigVersion.cmake
+    DESTINATION ${_cmakedir} COMPONENT dev)
+endif()
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/design.md
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libvantrel-dev COMPONENT dev)
+# Every Debian package carries the copyright file and a changelog in its own
+# documentation folder.
+string(TIMESTAMP _date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+file(WRITE ${PROJECT_BINARY_DIR}/changelog.Debian
+  "vantrel (${PROJECT_VERSION}-1) unstable; urgency=medium\n\n"
+  "  * Release ${PROJECT_VERSION}.\n\n"
+  " -- Vantrel developers <vantrel@example.org>  ${_date}\n")
+execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/changelog.Debian)
+foreach(_pair tool:vantrel lib:libvantrel1 dev:libvantrel-dev)
+  string(REPLACE ":" ";" _pair ${_pair})
+  list(GET _pair 0 _component)
+  list(GET _pair 1 _package)
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/install/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${_package} COMPONENT ${_component})
+endforeach()

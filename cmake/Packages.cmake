@@ -1,0 +1,49 @@
+# Debian packages from the same build (cpack -G DEB in the build folder, configured
+# with CMAKE_INSTALL_PREFIX=/usr): vantrel (the tool, the Linux plug-in, the man page),
+# libvantrel1 (the shared library) and libvantrel-dev (header, archive, pkg-config and
+# CMake files). Dependencies on system libraries come from dpkg-shlibdeps.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vantrel)
+set(CPACK_PACKAGE_VENDOR "The Vantrel developers")
+# The address is the project's placeholder until it has a public one.
+set(CPACK_PACKAGE_CONTACT "Vantrel developers <vantrel@example.org>")
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player and renderer for VNF songs")
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL tool lib dev)
+set(CPACK_COMPONENTS_GROUPING IGNORE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vantrel)
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_TOOL_DESCRIPTION "VNF songs (.vn) hold MP3 clips and a structure of arrangements, sections
+and variations; every play draws a performance and mixes it live. The
+vantrel command shows what a song holds, draws its performances, renders
+them to WAV or raw PCM, plays them and builds songs from sound files.
+Also holds the media player input plug-in built for Linux.")
+
+set(CPACK_DEBIAN_LIB_PACKAGE_NAME libvantrel1)
+set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/install/triggers)
+set(CPACK_DEBIAN_LIB_DESCRIPTION "library for playing VNF songs
+libvantrel opens VNF songs (.vn) from files or memory, draws numbered
+performances and renders them to 44100 Hz 16-bit stereo PCM, with exact
+and media-player seeks, through a small C interface.")
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvantrel-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libvantrel1 (= ${PROJECT_VERSION}-1), libmpg123-dev")
+set(CPACK_DEBIAN_DEV_DESCRIPTION "library for playing VNF songs - development files
+libvantrel opens VNF songs (.vn) from files or memory, draws numbered
+performances and renders them to 44100 Hz 16-bit stereo PCM.
+This package holds the C header, the static library, the pkg-config file
+and the CMake package.")
+
+include(CPack)
