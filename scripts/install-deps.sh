@@ -10,6 +10,7 @@ PACKAGES=(
   nlohmann-json3-dev libcli11-dev
   libsndfile1-dev libmp3lame-dev lame
   libcairo2-dev libfontconfig-dev  # pictures of songs and performances (PNG, SVG)
+  libopusenc-dev libopusfile-dev  # render's Opus output, and its test's decoder
   googletest libgtest-dev
   clang libclang-rt-14-dev  # the fuzz build: libFuzzer and the sanitizer runtimes
   lintian                # checks the Debian packages (scripts/check-packages.sh)

@@ -9,6 +9,7 @@
 
 #include "ToolRun.h"
 #include "arrange/Random.h"
+#include "common/TestClips.h"
 #include "common/TestSongs.h"
 #include "player/SongPlayer.h"
 #include "song/SongWriter.h"
@@ -17,12 +18,6 @@ using tooltest::RunTool;
 using namespace testutil;
 
 namespace {
-
-std::string ReadClip(const std::string& name)
-{
-    std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/tests/data/clips/" + name, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Two sections of two variations each, so that performances differ; every event plays
 // the one real clip.
@@ -41,7 +36,7 @@ std::string WriteDrawSong(const std::string& name)
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {ReadClip("stereo44k.mp3")}, path);
+    CSongWriter::Write(song, {ReadTestClip("stereo44k.mp3")}, path);
     return path;
 }
 
@@ -174,17 +169,18 @@ TEST(RenderTool, CacheOptionsChangeNothingInTheOutput)
     EXPECT_NE(bad.nStatus, 0);
 }
 
-// The output name's extension says the format: a name that promises something else
-// than WAV is refused (a name without one gets WAV), and the file of that name is left as it was.
+// The output name's extension says the format: an extension that names no format the
+// tool writes is refused (a name without one gets WAV), and the file of that name is
+// left as it was.
 TEST(RenderTool, UnknownOutputExtensionsAreRefusedWithTheKnownOnes)
 {
     const std::string song = std::string(VANTREL_SOURCE_DIR) + "/examples/demo.vn";
-    for (const char* name : {"out.flac", "out.mp3", "out.WAVE"}) {
+    for (const char* name : {"out.aiff", "out.m4a", "out.WAVE"}) {
         const std::string out = TempPath(name);
         WriteBytes(out, "precious");
         auto r = RunTool({"render", song, "-o", out});
         EXPECT_EQ(r.nStatus, 1) << name;
-        EXPECT_NE(r.strErr.find("known: .wav"), std::string::npos) << r.strErr;
+        EXPECT_NE(r.strErr.find("known: .wav, .flac, .ogg, .opus, .mp3"), std::string::npos) << r.strErr;
         EXPECT_EQ(ReadBytes(out), "precious");
     }
     const std::string upper = TempPath("LOUD.WAV");
