@@ -11,6 +11,7 @@ PACKAGES=(
   libsndfile1-dev libmp3lame-dev lame
   googletest libgtest-dev
   clang libclang-rt-14-dev  # the fuzz build: libFuzzer and the sanitizer runtimes
+  qemu-system-x86 debootstrap e2fsprogs  # the emulated PC that runs the i686 build (scripts/win32vm)
 )
 PACKAGES+=("$@")
 
