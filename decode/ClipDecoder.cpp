@@ -118,20 +118,22 @@ int CClipDecoder::Decode(char* out, int bytes, int voice)
     VoiceDecodeState& v = m_arrVoices[voice];
     if (v.ended)
         return 0;
-    if (!v.mpeg) {
-        v.ended = true;
-        return 0;
+    int nCount = 0;
+    if (v.mpeg) {
+        try {
+            nCount = DecodeVoice(v, out, bytes);
+        } catch (...) {
+            // A failed seek or read of the song file (a negative position, a closed
+            // file, an I/O error) ends the clip like an undecodable frame.
+            v.mpeg.reset(); // the next StartClip makes a fresh one
+            nCount = 0;
+        }
     }
-    try {
-        return DecodeVoice(v, out, bytes);
-    } catch (...) {
-        // A failed seek or read of the song file (a negative position, a closed file,
-        // an I/O error) ends the clip like an undecodable frame.
-        v.carryLen = 0;
-        v.ended = true;
-        v.mpeg.reset(); // the next StartClip makes a fresh one
-        return 0;
-    }
+    // The count alone says whether the clip goes on: a full result keeps the voice
+    // playing even when the call met the clip's final frame, and the next call
+    // decides the end from the same rules.
+    v.ended = nCount < bytes;
+    return nCount;
 }
 
 CClipDecoder::FrameResult CClipDecoder::NextFrame(VoiceDecodeState& v, int& nFrameBytes)
@@ -171,17 +173,19 @@ int CClipDecoder::DecodeVoice(VoiceDecodeState& v, char* out, int want)
     int c = 0;
     if (v.carryLen > want) {
         // A carry longer than the request (only after a small request): hand over its
-        // head, keep the rest as the carry and decode nothing. The clip's end is still
-        // ahead, since a carry is only kept while the clip goes on.
+        // head, keep the rest as the carry and decode nothing; the clip's end is
+        // decided once the carry fits.
         std::memcpy(out, v.frame, static_cast<size_t>(want));
         std::memmove(v.frame, v.frame + want, static_cast<size_t>(v.carryLen - want));
         v.carryLen -= want;
         return want;
     }
     if (v.carryLen > 0) {
+        // carryLen stays: only a frame cut at the end of the room sets it anew. Should
+        // this call end on the clip's final frame with a full result, the next call
+        // copies that many bytes again, of what `frame` then holds.
         std::memcpy(out, v.frame, static_cast<size_t>(v.carryLen));
         c = v.carryLen;
-        v.carryLen = 0; // the next frame overwrites it
     }
 
     for (;;) {
@@ -198,13 +202,11 @@ int CClipDecoder::DecodeVoice(VoiceDecodeState& v, char* out, int want)
                 if (result == FrameResult::NeedMore) {
                     // The data ran out. Two bytes less than delivered keeps the count
                     // below the request even when `out` is full, which ends the clip.
-                    v.ended = true;
                     return ClampCount(static_cast<int64_t>(c) - 2, want);
                 }
             }
         }
         if (result == FrameResult::Error) {
-            v.ended = true;
             v.mpeg.reset(); // the next StartClip makes a fresh one
             return 0;
         }
@@ -215,8 +217,8 @@ int CClipDecoder::DecodeVoice(VoiceDecodeState& v, char* out, int want)
             // This frame ends the clip; nOver is how far its end lies beyond the length.
             // As the count started a block below zero, the bytes to drop come off what
             // is already in `out` (in the steady state: the carried frame).
+            // carryLen and readPos stay as they were.
             const int64_t nOver = v.produced - v.lengthBytes;
-            v.ended = true;
             if (c + nFrame > want) {
                 std::memcpy(out + c, v.frame, static_cast<size_t>(want - c));
                 return ClampCount(c - nOver, want);

@@ -48,9 +48,13 @@ public:
     CClipDecoder& operator=(const CClipDecoder&) = delete;
 
     // Writes up to `bytes` bytes of the voice's PCM to `out` and returns the count.
-    // A result below `bytes` ends the clip; so does a clip that has reached its end
-    // with a result of exactly `bytes`: every later call returns 0 until the next
-    // StartClip. Never throws and never writes outside out[0, bytes).
+    // A result below `bytes` ends the clip, and only such a result: every later call
+    // returns 0 until the next StartClip. A full result keeps the voice playing, also
+    // when the call met the clip's final frame (its length ended exactly at the end of
+    // the room): the next call then hands over the carry again, as the carry's length
+    // has not changed, from the frame buffer that now holds the final frame, and
+    // decodes on until the length ends it. Never throws and never writes outside
+    // out[0, bytes).
     int Decode(char* out, int bytes, int voice) override;
 
     // Makes `voice` play the clip whose data starts at nDataOffset in pFile, from
@@ -92,7 +96,7 @@ private:
         int carryLen = 0;
         int64_t produced = kLeadInBytes; // 64-bit: may pass 2^31 - 1 by up to a frame at the end
         int32_t lengthBytes = 0;
-        bool ended = true;       // nothing more to deliver until the next StartClip
+        bool ended = true;       // the last Decode returned less than asked (or no clip started)
     };
 
     enum class FrameResult { Frame, NeedMore, Error };

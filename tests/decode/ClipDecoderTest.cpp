@@ -598,3 +598,45 @@ TEST_F(ClipDecoderTest, OddRequestsNeitherWriteOutsideTheRoomNorLoseData)
 }
 
 } // namespace
+
+// 2304-byte frames (mono at 44.1 kHz, stereo at 22.05 kHz) and a length of 640 ms:
+// 112 896 bytes, so that the count reaches the length exactly with frame 51, the
+// frame at which a block is just full. The call that meets it returns a full block,
+// so the voice plays on: the next call hands over the carry once more (its length
+// set by the last cut frame, its bytes now those of the final frame) and the frame
+// after it ends the clip with nothing of it placed. Worked by hand from the rules:
+// - from a block boundary, frames 2k and 2k+1 follow the carried frame 2k-1 in call
+//   k; frame 51 arrives in call 25 with the block full (o = 0, nothing placed,
+//   result 4608); call 26 carries frame 51's first 2304 bytes and ends with 2304.
+// - from 2304 bytes into a block, call k (k >= 2) holds the carried frame 2k-2 and
+//   frame 2k-1; frame 51 fills call 26 exactly (placed whole, result 4608); call 27
+//   carries frame 51 again and ends with 2304.
+TEST_F(ClipDecoderTest, FinalFrameThatFillsTheBlockKeepsTheVoicePlaying)
+{
+    constexpr int kFrame = 2304;
+    for (const char* name : {"mono44k-long.mp3", "stereo22k-long.mp3"}) {
+        SCOPED_TRACE(name);
+        const Bytes clip = ReadClip(name);
+        const Bytes ref = ReferencePcm(clip);
+        ASSERT_GE(ref.size(), 60u * kFrame);
+        ASSERT_EQ(ref.size() % kFrame, 0u);
+        ASSERT_EQ(CClipDecoder::LengthToBytes(640), 49 * kFrame);
+        CSongImage song;
+        song.AddFiller(16);
+        const int nClip = song.Add(clip);
+        CFile& file = song.Open();
+        const Bytes frame51(ref.begin() + 50 * kFrame, ref.begin() + 51 * kFrame);
+
+        ASSERT_TRUE(Start(file, nClip, 3, 640));
+        const CVoiceRun boundary = Play(3, kBlock);
+        EXPECT_EQ(boundary.counts, Counts({{25, kBlock}, {1, kFrame}}));
+        EXPECT_EQ(boundary.pcm, Head(ref, 51 * kFrame));
+
+        ASSERT_TRUE(Start(file, nClip, 3, 640));
+        const CVoiceRun inside = Play(3, kFrame);
+        EXPECT_EQ(inside.counts, Counts({{1, kFrame}, {25, kBlock}, {1, kFrame}}));
+        Bytes expected = Head(ref, 51 * kFrame);
+        expected.insert(expected.end(), frame51.begin(), frame51.end());
+        EXPECT_EQ(inside.pcm, expected);
+    }
+}

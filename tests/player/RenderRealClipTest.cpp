@@ -72,7 +72,8 @@ struct Event
 };
 
 std::vector<int16_t> RenderSong(const std::string& name, const std::vector<int32_t>& entryLengths,
-                                const std::vector<std::vector<Event>>& events, int tracks)
+                                const std::vector<std::vector<Event>>& events, int tracks,
+                                const std::string& clipFile = "stereo44k.mp3")
 {
     CSong song("Real");
     CClip* clip = AddClip(song, "tone", 2);
@@ -89,7 +90,7 @@ std::vector<int16_t> RenderSong(const std::string& name, const std::vector<int32
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {ReadClip("stereo44k.mp3")}, path);
+    CSongWriter::Write(song, {ReadClip(clipFile)}, path);
 
     CSongPlayer player("generic");
     EXPECT_TRUE(player.Open(path));
@@ -148,5 +149,39 @@ TEST(RenderRealClip, OverlappingEventsOfOneTrackSoundTogether)
     for (size_t s = 0; s < 400 * 1764 / 20; ++s) {
         const int32_t expected = std::clamp<int32_t>(2 * plain[s], -32768, 32767);
         ASSERT_EQ(out[s], expected) << "sample " << s;
+    }
+}
+
+// Clips of 2304-byte frames whose 640 ms end exactly with a frame that fills a block:
+// the voice plays on into the next block, which gets the final frame's bytes once
+// more from the carry (see the clip decoder's test of the same case).
+TEST(RenderRealClip, FinalFrameFillingABlockSoundsInTheNextBlockToo)
+{
+    constexpr size_t kFrameSamples = 2304 / 2;
+    for (const char* name : {"mono44k-long.mp3", "stereo22k-long.mp3"}) {
+        SCOPED_TRACE(name);
+        const std::vector<int16_t> plain = PlainDecode(ReadClip(name));
+        ASSERT_GE(plain.size(), 60 * kFrameSamples);
+        const auto frames = [&](size_t from, size_t to) {
+            return std::vector<int16_t>(plain.begin() + static_cast<long>(from * kFrameSamples),
+                                        plain.begin() + static_cast<long>(to * kFrameSamples));
+        };
+        // At 0 ms, on a block boundary: frames 1-51, then silence.
+        // At 640 ms, 2304 bytes into block 24: frames 1-51, frame 51 again, silence.
+        for (const int32_t startMs : {0, 640}) {
+            SCOPED_TRACE(startMs);
+            const auto out = RenderSong("final-frame.vn", {2000}, {{{0, startMs, 640}}}, 1, name);
+            std::vector<int16_t> expected(static_cast<size_t>(176.4 * startMs) / 2, 0);
+            const auto voice = frames(0, 51);
+            expected.insert(expected.end(), voice.begin(), voice.end());
+            if (startMs != 0) {
+                const auto again = frames(50, 51);
+                expected.insert(expected.end(), again.begin(), again.end());
+            }
+            ASSERT_GT(out.size(), expected.size());
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), out.begin()));
+            EXPECT_TRUE(std::all_of(out.begin() + static_cast<long>(expected.size()), out.end(),
+                                    [](int16_t v) { return v == 0; }));
+        }
     }
 }

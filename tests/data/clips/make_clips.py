@@ -21,6 +21,10 @@ CLIPS = [
     # 22.05 kHz stereo, MPEG-2 Layer III: frames of 576 samples, 2304 PCM bytes.
     ("stereo22k.mp3", 22050, 2, 0.5, (440, 660), 16, []),
     # 44.1 kHz stereo at a rate high enough for lame to write its info frame first.
+    # Longer clips of 2304-byte frames, for clips whose length ends on a frame that
+    # arrives when a block is just full (640 ms = 49 frames of 2304 bytes).
+    ("mono44k-long.mp3", 44100, 1, 2.0, (330,), 32, []),
+    ("stereo22k-long.mp3", 22050, 2, 2.0, (330, 495), 16, []),
     ("infoframe44k.mp3", 44100, 2, 0.25, (1000, 1500), 64, ["-m", "j"]),
 ]
 
