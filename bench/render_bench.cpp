@@ -1,5 +1,8 @@
 // Render throughput of a demanding song against plain libmpg123 decoding of the same
-// clip frames, measured in one run, with the heap allocations made per block.
+// clip frames, measured in one run, with the heap allocations made per block; then,
+// for the same song and for the demo song's longest performance, the render through
+// the caching clip source against the same plain decoding and against a plain memory
+// copy of the PCM the voices delivered, with the cache's peak memory.
 //
 // The song keeps all twelve voices busy: four tracks start a clip in every block,
 // each clip sounding for 300 ms, so the track voices and all overflow voices sound
@@ -15,10 +18,18 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
+#include <functional>
+#include <memory>
+
+#include "arrange/Random.h"
+#include "decode/CachingClipSource.h"
 #include "decode/ClipDecoder.h"
 #include "player/SongPlayer.h"
 #include "song/Song.h"
@@ -76,17 +87,19 @@ std::string ReadFile(const std::string& path)
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// Decodes `frames` frames from the start of `mp3` with a fresh handle, feeding it in
-// chunks of 16 KiB as a voice does.
-__attribute__((noinline)) long long PlainDecode(const std::string& mp3, const char* engine, long long frames)
+// Decodes with a fresh handle from byte `from` of `data`, fed in chunks of 16 KiB as a
+// voice is fed, until `frames` frames or `bytes` PCM bytes have come out (or the data
+// ends or fails); returns the PCM bytes.
+__attribute__((noinline)) long long DecodeFrom(const std::string& data, size_t from, const char* engine,
+                                               long long frames, long long bytes)
 {
     mpg123_handle* h = CClipDecoder::NewConfiguredHandle(engine);
     if (!h)
         return 0;
-    size_t fed = 0;
+    size_t fed = from;
     long long got = 0;
     long long decoded = 0;
-    while (decoded < frames) {
+    while (decoded < frames && got < bytes) {
         off_t num;
         unsigned char* audio;
         size_t n;
@@ -95,10 +108,10 @@ __attribute__((noinline)) long long PlainDecode(const std::string& mp3, const ch
             got += static_cast<long long>(n);
             ++decoded;
         } else if (rc == MPG123_NEED_MORE) {
-            if (fed >= mp3.size())
+            if (fed >= data.size())
                 break;
-            const size_t chunk = std::min<size_t>(16384, mp3.size() - fed);
-            mpg123_feed(h, reinterpret_cast<const unsigned char*>(mp3.data()) + fed, chunk);
+            const size_t chunk = std::min<size_t>(16384, data.size() - fed);
+            mpg123_feed(h, reinterpret_cast<const unsigned char*>(data.data()) + fed, chunk);
             fed += chunk;
         } else if (rc != MPG123_NEW_FORMAT) {
             break;
@@ -108,6 +121,198 @@ __attribute__((noinline)) long long PlainDecode(const std::string& mp3, const ch
     return got;
 }
 
+// Decodes `frames` frames from the start of `mp3`.
+__attribute__((noinline)) long long PlainDecode(const std::string& mp3, const char* engine, long long frames)
+{
+    return DecodeFrom(mp3, 0, engine, frames, std::numeric_limits<long long>::max());
+}
+
+
+// What the voices of one render were asked to decode: per clip start, the read
+// position and the PCM bytes its voice decoded.
+struct DecodeWork
+{
+    std::vector<std::pair<int64_t, long long>> arrStarts;
+    long long nDelivered = 0;
+};
+
+class CRecordingSource : public CClipSource
+{
+public:
+    CRecordingSource(const char* engine, DecodeWork& work)
+        : m_decoder(engine), m_arrStarts(work.arrStarts), m_nDelivered(work.nDelivered)
+    {
+    }
+    int Decode(char* out, int bytes, int voice) override
+    {
+        const long long before = m_decoder.GetDecodedBytes();
+        const int n = m_decoder.Decode(out, bytes, voice);
+        if (voice >= 0 && voice < 12 && m_arrCurrent[voice] >= 0)
+            m_arrStarts[static_cast<size_t>(m_arrCurrent[voice])].second += m_decoder.GetDecodedBytes() - before;
+        m_nDelivered += n > 0 ? n : 0;
+        return n;
+    }
+    bool StartClip(CFile* f, int p1, int p3, int off, int p2, int p4, int voice, int ms) override
+    {
+        if (voice >= 0 && voice < 12 && f != nullptr && off > 0) {
+            m_arrCurrent[voice] = static_cast<int>(m_arrStarts.size());
+            m_arrStarts.emplace_back(static_cast<int64_t>(off) + (p1 != 0 ? p1 + 4 : 0), 0);
+        }
+        return m_decoder.StartClip(f, p1, p3, off, p2, p4, voice, ms);
+    }
+    CClipDecoder m_decoder;
+    std::vector<std::pair<int64_t, long long>>& m_arrStarts;
+    long long& m_nDelivered;
+    int m_arrCurrent[12] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+};
+
+struct RenderRun
+{
+    double fSeconds = 0;
+    long nBlocks = 0;
+    long nSteadyAllocs = 0;
+    long nSteadyBlocks = 0;
+};
+
+// Renders performance `performance` of the song `repeats` times; `source` makes the
+// clip source of each play (null: the clip decoder).
+RenderRun RenderSong(const std::string& path, const char* engine, int performance, int repeats,
+                     const std::function<std::unique_ptr<CClipSource>()>& source)
+{
+    RenderRun run;
+    std::vector<char> block(kBlock);
+    for (int r = 0; r < repeats; ++r) {
+        CSongPlayer player(engine);
+        vantrel::SetRandomState(1);
+        for (int i = 1; i < performance; ++i) {
+            player.Open(path);
+            player.Prepare();
+            player.Close();
+        }
+        player.Open(path);
+        player.Prepare();
+        if (source)
+            player.SetClipSourceForTest(source());
+        const auto t0 = Clock::now();
+        long blocks = 0;
+        long allocsAt = 0;
+        for (;;) {
+            if (blocks == 200)
+                allocsAt = g_allocations.load();
+            const bool more = player.RenderBlock(block.data(), kBlock);
+            ++blocks;
+            if (!more)
+                break;
+        }
+        run.fSeconds += Seconds(Clock::now() - t0);
+        run.nBlocks += blocks;
+        if (blocks > 200) {
+            run.nSteadyAllocs += g_allocations.load() - allocsAt;
+            run.nSteadyBlocks += blocks - 200;
+        }
+        player.Close();
+    }
+    return run;
+}
+
+// Plain libmpg123 decoding of the recorded work: per clip start a fresh handle, fed
+// the song file's bytes from the start's position in 16 KiB chunks, until it has
+// decoded as many PCM bytes as the voice did.
+__attribute__((noinline)) double DecodeRecordedWork(const std::string& file, const char* engine,
+                       const std::vector<std::pair<int64_t, long long>>& starts, int repeats)
+{
+    const auto t0 = Clock::now();
+    for (int r = 0; r < repeats; ++r) {
+        for (const auto& start : starts)
+            DecodeFrom(file, static_cast<size_t>(start.first), engine,
+                       std::numeric_limits<long long>::max(), start.second);
+    }
+    return Seconds(Clock::now() - t0);
+}
+
+// Copies `bytes` bytes block by block out of a 64 MiB buffer (larger than the caches
+// of the processor), as the cached voices copy their PCM.
+double MemoryCopy(long long bytes, int repeats)
+{
+    static std::vector<char> from(size_t(64) << 20, 1);
+    std::vector<char> to(kBlock);
+    size_t at = 0;
+    const auto t0 = Clock::now();
+    for (int r = 0; r < repeats; ++r) {
+        for (long long done = 0; done < bytes; done += kBlock) {
+            if (at + kBlock > from.size())
+                at = 0;
+            std::memcpy(to.data(), from.data() + at, kBlock);
+            at += kBlock;
+            asm volatile("" : : "r"(to.data()) : "memory");
+        }
+    }
+    return Seconds(Clock::now() - t0);
+}
+
+void MeasureCache(const char* title, const std::string& path, const char* engine, int performance,
+                  int repeats)
+{
+    const std::string file = ReadFile(path);
+    DecodeWork work;
+    const RenderRun plainRender = RenderSong(path, engine, performance, 1, [&] {
+        return std::unique_ptr<CClipSource>(std::make_unique<CRecordingSource>(engine, work));
+    });
+    const auto& starts = work.arrStarts;
+    const long long delivered = work.nDelivered;
+    const RenderRun noCache = RenderSong(path, engine, performance, repeats, nullptr);
+    const double plain = DecodeRecordedWork(file, engine, starts, repeats);
+    size_t peak = 0;
+    const RenderRun cold = RenderSong(path, engine, performance, repeats, [&] {
+        // A fresh cache for every play, as `vantrel render` has.
+        static std::shared_ptr<CClipCache> s_cache;
+        if (s_cache)
+            peak = std::max(peak, s_cache->GetStats().nPeakBytes);
+        s_cache = std::make_shared<CClipCache>(CClipCache::kDefaultCapBytes, engine);
+        return std::make_unique<CCachingClipSource>(s_cache);
+    });
+    auto shared = std::make_shared<CClipCache>(CClipCache::kDefaultCapBytes, engine);
+    RenderSong(path, engine, performance, 1, [&] { return std::make_unique<CCachingClipSource>(shared); });
+    const RenderRun warm = RenderSong(path, engine, performance, repeats,
+                                      [&] { return std::make_unique<CCachingClipSource>(shared); });
+    peak = std::max(peak, shared->GetStats().nPeakBytes);
+    const double copy = MemoryCopy(delivered, repeats);
+    const double audioSec = plainRender.nBlocks * kBlock / 176400.0 * repeats;
+    std::printf("\n%s: %.1f s of audio per play, %zu clip starts, %d play(s) per measure\n", title,
+                audioSec / repeats, starts.size(), repeats);
+    std::printf("  plain decode of the same frames: %.3f s\n", plain);
+    std::printf("  render without cache:  %.3f s = %.0f x realtime, ratio to plain decode %.3f\n",
+                noCache.fSeconds, audioSec / noCache.fSeconds, noCache.fSeconds / plain);
+    std::printf("  render with cache:     %.3f s = %.0f x realtime, %.1f x faster than plain decode\n",
+                cold.fSeconds, audioSec / cold.fSeconds, plain / cold.fSeconds);
+    std::printf("  render, cache warm:    %.3f s = %.0f x realtime, %.1f x faster than plain decode\n",
+                warm.fSeconds, audioSec / warm.fSeconds, plain / warm.fSeconds);
+    std::printf("  memory copy of the %lld PCM bytes the voices delivered: %.3f s (%.0f %% of the cached render)\n",
+                delivered, copy, 100.0 * copy / cold.fSeconds);
+    std::printf("  cache peak memory: %zu bytes = %.2f MiB\n", peak, peak / 1048576.0);
+    std::printf("  heap allocations per block in the steady state, cache warm: %ld in %ld blocks\n",
+                warm.nSteadyAllocs, warm.nSteadyBlocks);
+}
+
+// The performance among the first `count` whose length is the largest.
+int LongestPerformance(const std::string& path, int count)
+{
+    CSongPlayer player;
+    vantrel::SetRandomState(1);
+    int best = 1;
+    int bestLength = -1;
+    for (int i = 1; i <= count; ++i) {
+        player.Open(path);
+        player.Prepare();
+        if (player.GetLength() > bestLength) {
+            bestLength = player.GetLength();
+            best = i;
+        }
+        player.Close();
+    }
+    return best;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -115,6 +320,8 @@ int main(int argc, char** argv)
     const std::string clipPath = argc > 1 ? argv[1] : VANTREL_SOURCE_DIR "/tests/data/clips/stereo44k.mp3";
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
     const char* engine = argc > 3 ? argv[3] : "generic";
+    // "plain" as the fourth argument leaves out the measures of the caching source.
+    const bool cacheMeasures = !(argc > 4 && std::string(argv[4]) == "plain");
     const std::string clip = ReadFile(clipPath);
     if (clip.empty()) {
         std::fprintf(stderr, "cannot read %s\n", clipPath.c_str());
@@ -213,6 +420,20 @@ int main(int argc, char** argv)
                 steadyAllocs, steadyBlocks, steadyBlocks ? double(steadyAllocs) / steadyBlocks : 0.0);
     std::printf("player memory (player, voices, buffers, clip decoder): %zu bytes = %.2f MiB\n",
                 playerBytes, playerBytes / 1048576.0);
+
+    if (!cacheMeasures) {
+        std::remove(songPath.c_str());
+        return 0;
+    }
+    MeasureCache("benchmark song", songPath, engine, 1, 1);
+    const std::string demo = VANTREL_SOURCE_DIR "/examples/demo.vn";
+    const int longest = LongestPerformance(demo, 40);
+    const std::string demoTitle = "demo song, performance " + std::to_string(longest) +
+                                  " (the longest of the first 40)";
+    MeasureCache(demoTitle.c_str(), demo, engine, longest, 10);
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("\npeak resident size of the benchmark process: %.1f MiB\n", usage.ru_maxrss / 1024.0);
     std::remove(songPath.c_str());
     return 0;
 }

@@ -26,7 +26,9 @@
 #include <memory>
 #include <string>
 
+#include "decode/ClipCut.h"
 #include "decode/ClipSource.h"
+#include "decode/FrameStream.h"
 
 struct mpg123_handle_struct;
 
@@ -34,9 +36,9 @@ class CClipDecoder : public CClipSource
 {
 public:
     static constexpr int kVoiceCount = 12;
-    static constexpr int kReadChunk = 16384;
-    static constexpr int kPcmCarry = 8192;
-    static constexpr int kLeadInBytes = -4608;
+    static constexpr int kReadChunk = CMpegFrameStream::kReadChunk;
+    static constexpr int kPcmCarry = CClipCut::kPcmCarry;
+    static constexpr int kLeadInBytes = CClipCut::kLeadInBytes;
     static constexpr double kBytesPerMs = 176.4;
 
     // pszEngine names libmpg123's decoding engine (for instance "generic"); null or
@@ -73,39 +75,35 @@ public:
     // A new libmpg123 handle with the clip decoder's fixed setup, opened in feed mode,
     // or null. The caller releases it with mpg123_delete. (For measurements that
     // compare the decoder with the library alone.)
-    static mpg123_handle_struct* NewConfiguredHandle(const char* pszEngine);
+    static mpg123_handle_struct* NewConfiguredHandle(const char* pszEngine)
+    {
+        return CMpegFrameStream::NewConfiguredHandle(pszEngine);
+    }
 
     // PCM bytes of all frames decoded so far, on every voice (whether or not they
     // reached the caller): the decoding work done, for measurements.
-    long long GetDecodedBytes() const { return m_nDecodedBytes; }
+    long long GetDecodedBytes() const;
 
 private:
-    struct CMpegDeleter
+    // The voice's frames come straight from its own frame decoder.
+    struct CLiveStream
     {
-        void operator()(mpg123_handle_struct* pHandle) const noexcept;
+        CMpegFrameStream mpeg;
+        void Rewind(int64_t nPos);
+        int64_t Position() const { return mpeg.Position(); }
+        CMpegFrameStream::Step Next(unsigned char* pFrame, int& nBytes) { return mpeg.Next(pFrame, nBytes); }
+        bool CanDecode() const { return mpeg.IsOpen(); }
+        void Fail() { mpeg.Close(); } // the next StartClip makes a fresh one
     };
-    using MpegHandle = std::unique_ptr<mpg123_handle_struct, CMpegDeleter>;
 
     struct VoiceDecodeState
     {
-        CFile* file = nullptr;   // the shared song file; null while idle
-        int64_t readPos = 0;     // where the voice's next read starts
-        MpegHandle mpeg;         // frame decoder with its buffered input; null if it could not be made
-        unsigned char input[kReadChunk];
-        unsigned char frame[kPcmCarry]; // the last decoded frame; its first carryLen bytes are the carry
-        int carryLen = 0;
-        int64_t produced = kLeadInBytes; // 64-bit: may pass 2^31 - 1 by up to a frame at the end
-        int32_t lengthBytes = 0;
-        bool ended = true;       // the last Decode returned less than asked (or no clip started)
+        CFile* file = nullptr; // the shared song file; null while idle
+        CClipCut cut;
+        CLiveStream stream;
     };
-
-    enum class FrameResult { Frame, NeedMore, Error };
-
-    MpegHandle NewMpeg() const noexcept;
-    static FrameResult NextFrame(VoiceDecodeState& v, int& nFrameBytes);
-    int DecodeVoice(VoiceDecodeState& v, char* out, int want);
 
     std::string m_strEngine;
     VoiceDecodeState m_arrVoices[kVoiceCount];
-    long long m_nDecodedBytes = 0;
+    long long m_nDecodedBefore = 0; // of the streams replaced by later clips
 };

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "FuzzInput.h"
 #include "arrange/Random.h"
 #include "player/SongPlayer.h"
 
@@ -24,32 +25,13 @@ namespace {
 // than a block, so the seek is what carries a run into later entries.
 constexpr int kMaxBlocks = 16;
 
-// One file per process, rewritten for every input; in memory when /dev/shm exists.
 const std::string& SongPath()
 {
-    static const std::string path = [] {
-        const char* dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
-        return std::string(dir && *dir ? dir : "/tmp") + "/vantrel-fuzz-song-" +
-               std::to_string(::getpid()) + ".vn";
-    }();
+    static const std::string path = fuzzinput::MakePath("vantrel-fuzz-song");
     return path;
 }
 
-bool WriteSong(const uint8_t* data, size_t size)
-{
-    const int fd = ::open(SongPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0)
-        return false;
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    return done == size;
-}
+bool WriteSong(const uint8_t* data, size_t size) { return fuzzinput::Write(SongPath(), data, size); }
 
 void RemoveSong() { ::unlink(SongPath().c_str()); }
 

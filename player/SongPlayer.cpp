@@ -59,8 +59,11 @@ int CSongPlayer::Prepare()
     const std::string id = m_song.GetFormatId();
     if (id.size() > 4 && (id[4] == 0x60 || id[4] == 0x61)) {
         try {
-            m_pDecoder = std::make_unique<CClipDecoder>(
-                m_strDecoderEngine.empty() ? nullptr : m_strDecoderEngine.c_str());
+            if (m_clipSourceFactory)
+                m_pDecoder = m_clipSourceFactory();
+            else
+                m_pDecoder = std::make_unique<CClipDecoder>(
+                    m_strDecoderEngine.empty() ? nullptr : m_strDecoderEngine.c_str());
         } catch (const std::bad_alloc&) {
             m_pDecoder.reset();
         }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -66,6 +67,12 @@ public:
     // scripted decoder). Takes effect until the next Prepare or Close.
     void SetClipSourceForTest(std::unique_ptr<CClipSource> pSource) { m_pDecoder = std::move(pSource); }
 
+    // Makes Prepare take its clip source from `factory` instead of creating a
+    // CClipDecoder (a tool renders through a caching source). An empty function
+    // restores the clip decoder.
+    using ClipSourceFactory = std::function<std::unique_ptr<CClipSource>()>;
+    void SetClipSourceFactory(ClipSourceFactory factory) { m_clipSourceFactory = std::move(factory); }
+
 private:
     bool StartEvent(int voice, int track);
     void BeginEntry();
@@ -91,6 +98,7 @@ private:
     std::unique_ptr<CClipSource> m_pDecoder;
 
     std::string m_strDecoderEngine;
+    ClipSourceFactory m_clipSourceFactory;
     std::unique_ptr<int16_t[]> m_pVoiceMemory; // the twelve voice buffers, allocated once
     std::unique_ptr<int32_t[]> m_pMixSum;      // one block of 32-bit sums
     std::unique_ptr<int16_t[]> m_pMixOut;      // the clamped block

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the render benchmark: render throughput against plain libmpg123
-# decoding of the same clip frames, in one run. With --instructions it also counts
-# the instructions of both halves under callgrind, which the machine's load does not
-# disturb.
+# decoding of the same clip frames, in one run, without and with the caching clip
+# source (on the benchmark song and on the demo song's longest performance). With
+# --instructions it also counts the instructions of render and plain decoding (clip
+# decoder only) under callgrind, which the machine's load does not disturb.
 #   scripts/bench.sh [--instructions] [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +17,7 @@ build-bench/render_bench "$clip" "$seconds" generic
 if [ "$instructions" = 1 ]; then
   count() {
     valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect="$1" \
-      build-bench/render_bench "$clip" 20 generic 2>&1 >/dev/null | sed -n 's/.*Collected : //p'
+      build-bench/render_bench "$clip" 20 generic plain 2>&1 >/dev/null | sed -n 's/.*Collected : //p'
   }
   render=$(count 'CSongPlayer::RenderBlock*')
   plain=$(count '*PlainDecode*')

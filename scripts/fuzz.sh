@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Fuzzing the song loader, the player and the clip decoder with libFuzzer.
 #
-#   scripts/fuzz.sh ci                       the seed and regression corpora through both
-#                                            harnesses, then a short bounded run of each
+#   scripts/fuzz.sh ci                       the seed and regression corpora through every
+#                                            harness, then a short bounded run of each
 #                                            (about 2 minutes; FUZZ_CI_SECONDS per harness)
 #   scripts/fuzz.sh regress                  only the seed and regression corpora
-#   scripts/fuzz.sh campaign HARNESS [SECS]  a long run of fuzz_song or fuzz_decoder (default
+#   scripts/fuzz.sh campaign HARNESS [SECS]  a long run of fuzz_song, fuzz_decoder or
+#                                            fuzz_sources (both clip sources compared; default
 #                                            3600 s); its corpus grows in build-fuzz/corpus/HARNESS
 #
 # Builds into build-fuzz/ with clang, libFuzzer, AddressSanitizer and
@@ -23,13 +24,16 @@ build() {
     -DVANTREL_FUZZ=ON -DVANTREL_TESTS=OFF -DVANTREL_TOOLS=OFF -DVANTREL_BENCH=OFF >/dev/null
   cmake --build "$BUILD" -j"$JOBS" >/dev/null
   rm -rf "$BUILD/seeds"
-  mkdir -p "$BUILD/seeds/fuzz_song" "$BUILD/seeds/fuzz_decoder" "$BUILD/findings"
+  mkdir -p "$BUILD/seeds/fuzz_song" "$BUILD/seeds/fuzz_decoder" "$BUILD/seeds/fuzz_sources" \
+    "$BUILD/findings"
   "$BUILD/vantrel_corpus" song-seeds "$ROOT" "$BUILD/seeds/fuzz_song"
   "$BUILD/vantrel_corpus" decoder-seeds "$ROOT" "$BUILD/seeds/fuzz_decoder"
   # Example songs, when there are any, are seeds too.
   for f in examples/*.vn; do
     [ -f "$f" ] && cp "$f" "$BUILD/seeds/fuzz_song/example-$(basename "$f")"
   done
+  # fuzz_sources plays whole songs too.
+  cp "$BUILD"/seeds/fuzz_song/* "$BUILD/seeds/fuzz_sources/"
   return 0
 }
 
@@ -45,12 +49,18 @@ common_opts() {
 }
 
 regress() {
-  for h in fuzz_song fuzz_decoder; do
+  local h
+  for h in fuzz_song fuzz_decoder fuzz_sources; do
     echo "== $h: seed and regression corpora"
+    # The harness's own status decides (grep's does not); set +e keeps a failing
+    # pipeline from ending the script before it is read.
+    set +e
     # shellcheck disable=SC2046
     nice -n 10 "$BUILD/$h" $(common_opts "$h") -runs=0 \
-      "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 | grep -E "^#[0-9]+ +DONE|ERROR|SUMMARY|stat::number_of_executed_units" || true
-    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$h failed on its corpora"; exit 1; }
+      "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 | grep -E "^#[0-9]+ +DONE|ERROR|SUMMARY|stat::number_of_executed_units"
+    local status=${PIPESTATUS[0]}
+    set -e
+    [ "$status" -eq 0 ] || { echo "$h failed on its corpora"; exit 1; }
   done
 }
 
@@ -58,11 +68,14 @@ run() { # harness seconds corpus-dir
   local h=$1 secs=$2 corpus=$3
   mkdir -p "$corpus"
   echo "== $h: fuzzing for $secs s (corpus $corpus)"
+  set +e
   # shellcheck disable=SC2046
   nice -n 10 "$BUILD/$h" $(common_opts "$h") -max_total_time="$secs" \
     "$corpus" "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 |
-    grep --line-buffered -E "INITED|pulse|DONE|^Done|ERROR|SUMMARY|stat::|deadly|Test unit written" || true
-  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "$h found a fault: see $BUILD/findings/"; exit 1; }
+    grep --line-buffered -E "INITED|pulse|DONE|^Done|ERROR|SUMMARY|stat::|deadly|Test unit written"
+  local status=${PIPESTATUS[0]}
+  set -e
+  [ "$status" -eq 0 ] || { echo "$h found a fault: see $BUILD/findings/"; exit 1; }
 }
 
 case "${1:-}" in
@@ -74,13 +87,14 @@ case "${1:-}" in
     trap 'rm -rf "$tmp"' EXIT
     run fuzz_song "$secs" "$tmp/fuzz_song"
     run fuzz_decoder "$secs" "$tmp/fuzz_decoder"
+    run fuzz_sources "$secs" "$tmp/fuzz_sources"
     ;;
   regress)
     build
     regress
     ;;
   campaign)
-    h=${2:?which harness: fuzz_song or fuzz_decoder}
+    h=${2:?which harness: fuzz_song, fuzz_decoder or fuzz_sources}
     build
     run "$h" "${3:-3600}" "$BUILD/corpus/$h"
     ;;

@@ -1,5 +1,7 @@
 #include "song/SongWriter.h"
 
+#include "platform/OutputFile.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -238,23 +240,9 @@ void CSongWriter::Write(const CSong& song, const std::vector<std::string>& clipD
                         const std::string& path, uint8_t version)
 {
     const std::string bytes = Serialize(song, clipData, version);
-    const std::string temp = path + ".part";
-    {
-        std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-        if (!f)
-            throw CSongWriteError("cannot create " + temp);
-        f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        f.close();
-        if (!f) {
-            std::remove(temp.c_str());
-            throw CSongWriteError("cannot write " + temp);
-        }
-    }
-#ifdef _WIN32
-    std::remove(path.c_str()); // rename does not replace an existing file there
-#endif
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        throw CSongWriteError("cannot rename " + temp + " to " + path);
+    try {
+        WriteWholeFile(path, bytes);
+    } catch (const COutputFileError& e) {
+        throw CSongWriteError(e.what());
     }
 }

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <vector>
 
+#include "common/TestClips.h"
 #include "common/TestSongs.h"
 #include "player/SongPlayer.h"
 #include "song/SongWriter.h"
@@ -20,11 +21,7 @@ namespace {
 
 constexpr int kBlock = 4608;
 
-std::string ReadClip(const std::string& name)
-{
-    std::ifstream in(std::string(VANTREL_SOURCE_DIR) + "/tests/data/clips/" + name, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+std::string ReadClip(const std::string& name) { return ReadTestClip(name); }
 
 // The whole clip decoded frame by frame with libmpg123 alone, configured as the
 // player's decoder is.

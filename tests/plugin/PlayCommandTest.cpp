@@ -3,6 +3,13 @@
 // renders for the same performance.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,4 +91,53 @@ TEST(PlayCommand, NoAudioDeviceOrAnInfoBoxAreReportedPlainly)
         EXPECT_NE(message.find("no audio device"), std::string::npos) << message;
         EXPECT_NE(message.find("--out"), std::string::npos) << message;
     }
+}
+
+// play --out follows the rules of the tool's output files: a link's target is
+// replaced and keeps its mode; a full disk is an error that names the file and the
+// reason, with the earlier file kept and no "wrote" line.
+TEST(PlayCommand, OutputFileKeepsModeThroughLinksAndReportsAFullDisk)
+{
+    const std::string song = WriteVaryingSong("varying-out.vn");
+    const std::string rendered = testutil::TempPath("play-out-render.wav");
+    ASSERT_EQ(RunQuiet(kTool + " render '" + song + "' --performance 1 -o '" + rendered + "'"), 0);
+
+    const std::string target = testutil::TempPath("play-out-private.wav");
+    const std::string link = testutil::TempPath("play-out-link.wav");
+    testutil::WriteBytes(target, "earlier");
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(RunQuiet(kTool + " play '" + song + "' --out '" + link + "' --plugin '" + kPlugin + "'"), 0);
+    struct stat st{};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_TRUE(WavData(target) == WavData(rendered));
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "full-disk case skipped: needs root to mount a small tmpfs";
+    const std::string dir = testutil::TempPath("play-out-full");
+    ::mkdir(dir.c_str(), 0755);
+    if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "full-disk case skipped: cannot mount a tmpfs: " << std::strerror(errno);
+    const std::string out = dir + "/song.wav";
+    testutil::WriteBytes(out, "earlier");
+    const std::string errors = dir + "-stderr.txt";
+    const int rc = std::system((kTool + " play '" + song + "' --out '" + out + "' --plugin '" + kPlugin +
+                                "' >/dev/null 2>'" + errors + "'").c_str());
+    const std::string said = testutil::ReadBytes(errors);
+    const std::string left = testutil::ReadBytes(out);
+    DIR* d = ::opendir(dir.c_str());
+    int entries = 0;
+    while (dirent* e = d ? ::readdir(d) : nullptr)
+        entries += e->d_name[0] != '.' || (e->d_name[1] != '\0' && e->d_name[1] != '.');
+    if (d)
+        ::closedir(d);
+    ::umount2(dir.c_str(), MNT_DETACH);
+    EXPECT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 1) << said;
+    EXPECT_NE(said.find("cannot write " + out + ": No space left on device"), std::string::npos) << said;
+    EXPECT_EQ(said.find("wrote"), std::string::npos) << said;
+    EXPECT_EQ(left, "earlier");
+    EXPECT_EQ(entries, 1) << "a temporary file was left behind";
 }

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "ToolRun.h"
+#include "arrange/Random.h"
 #include "common/TestSongs.h"
 #include "player/SongPlayer.h"
 #include "song/SongWriter.h"
@@ -150,4 +151,52 @@ TEST(RenderTool, RefusedSongsWriteNothingAndKeepAnExistingFile)
     auto missing = RunTool({"render", TempPath("no-such-song.vn"), "-o", out});
     EXPECT_EQ(missing.nStatus, 1);
     EXPECT_NE(missing.strErr.find("cannot open"), std::string::npos) << missing.strErr;
+}
+
+// The cache (the default), no cache and a cache that can hold nothing write the same
+// PCM; the in-process render uses the clip decoder.
+TEST(RenderTool, CacheOptionsChangeNothingInTheOutput)
+{
+    const std::string song = std::string(VANTREL_SOURCE_DIR) + "/examples/demo.vn";
+    vantrel::SetRandomState(1); // as in the tool's fresh process
+    const std::string expected = RenderInProcess(song, 2, 60, 30);
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{}, {"--no-cache"}, {"--cache-mb", "0"}, {"--cache-mb", "1"}}) {
+        const std::string raw = TempPath("cache-opt.pcm");
+        std::vector<std::string> args = {"render", song, "--raw", "-o", raw, "--performance", "2",
+                                         "--seek", "60@30", "--decoder", "generic"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        auto r = RunTool(args);
+        ASSERT_EQ(r.nStatus, 0) << r.strErr;
+        EXPECT_TRUE(ReadBytes(raw) == expected) << (extra.empty() ? "default" : extra[0]);
+    }
+    auto bad = RunTool({"render", song, "-o", TempPath("x.wav"), "--cache-mb", "-5"});
+    EXPECT_NE(bad.nStatus, 0);
+}
+
+// The output name's extension says the format: a name that promises something else
+// than WAV is refused (a name without one gets WAV), and the file of that name is left as it was.
+TEST(RenderTool, UnknownOutputExtensionsAreRefusedWithTheKnownOnes)
+{
+    const std::string song = std::string(VANTREL_SOURCE_DIR) + "/examples/demo.vn";
+    for (const char* name : {"out.flac", "out.mp3", "out.WAVE"}) {
+        const std::string out = TempPath(name);
+        WriteBytes(out, "precious");
+        auto r = RunTool({"render", song, "-o", out});
+        EXPECT_EQ(r.nStatus, 1) << name;
+        EXPECT_NE(r.strErr.find("known: .wav"), std::string::npos) << r.strErr;
+        EXPECT_EQ(ReadBytes(out), "precious");
+    }
+    const std::string upper = TempPath("LOUD.WAV");
+    auto ok = RunTool({"render", song, "-o", upper});
+    EXPECT_EQ(ok.nStatus, 0) << ok.strErr;
+    EXPECT_EQ(ReadBytes(upper).substr(0, 4), "RIFF");
+    // A name without an extension is a WAV file.
+    const std::string plain = TempPath("plain");
+    ok = RunTool({"render", song, "-o", plain});
+    EXPECT_EQ(ok.nStatus, 0) << ok.strErr;
+    EXPECT_EQ(ReadBytes(plain).substr(0, 4), "RIFF");
+    // Bare PCM goes under any name.
+    auto raw = RunTool({"render", song, "--raw", "-o", TempPath("pcm.flac")});
+    EXPECT_EQ(raw.nStatus, 0) << raw.strErr;
 }

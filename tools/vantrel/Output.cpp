@@ -1,6 +1,8 @@
 #include "Output.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #ifndef VANTREL_NO_SNDFILE
@@ -8,7 +10,6 @@
 #endif
 
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
 #define VANTREL_ISATTY _isatty
 #define VANTREL_FILENO _fileno
@@ -19,151 +20,180 @@
 #endif
 
 #include "Commands.h"
+#include "OutputFile.h"
 
 namespace vantrel::tool {
 
 namespace {
 
-void SetBinary(FILE* f)
-{
-#ifdef _WIN32
-    _setmode(_fileno(f), _O_BINARY);
-#else
-    (void)f;
-#endif
-}
-
-// Writes to `path`.part and renames it over `path` when finished.
-class CFileTarget
-{
-public:
-    explicit CFileTarget(std::string path) : m_strPath(std::move(path)), m_strTemp(m_strPath + ".part") {}
-    ~CFileTarget()
-    {
-        if (!m_bDone)
-            std::remove(m_strTemp.c_str());
-    }
-    const std::string& Temp() const { return m_strTemp; }
-    void Commit()
-    {
-#ifdef _WIN32
-        std::remove(m_strPath.c_str());
-#endif
-        if (std::rename(m_strTemp.c_str(), m_strPath.c_str()) != 0)
-            throw CommandError("cannot write " + m_strPath);
-        m_bDone = true;
-    }
-
-private:
-    std::string m_strPath;
-    std::string m_strTemp;
-    bool m_bDone = false;
-};
-
 class CRawSink : public CPcmSink
 {
 public:
-    explicit CRawSink(const std::string& path)
-    {
-        if (path == "-") {
-            m_pFile = stdout;
-            SetBinary(stdout);
-            return;
-        }
-        m_pTarget = std::make_unique<CFileTarget>(path);
-        m_pFile = std::fopen(m_pTarget->Temp().c_str(), "wb");
-        if (!m_pFile)
-            throw CommandError("cannot create " + path);
-    }
-    ~CRawSink() override
-    {
-        if (m_pFile && m_pFile != stdout)
-            std::fclose(m_pFile);
-    }
-    void Write(const char* data, size_t bytes) override
-    {
-        if (std::fwrite(data, 1, bytes, m_pFile) != bytes)
-            throw CommandError("write failed (disk full?)");
-    }
-    void Finish() override
-    {
-        if (std::fflush(m_pFile) != 0)
-            throw CommandError("write failed (disk full?)");
-        if (m_pTarget) {
-            const int rc = std::fclose(m_pFile);
-            m_pFile = nullptr;
-            if (rc != 0)
-                throw CommandError("write failed (disk full?)");
-            m_pTarget->Commit();
-        }
-    }
+    explicit CRawSink(const std::string& path) : m_file(path) {}
+    void Write(const char* data, size_t bytes) override { m_file.Write(data, bytes); }
+    void Finish() override { m_file.Commit(); }
 
 private:
-    FILE* m_pFile = nullptr;
-    std::unique_ptr<CFileTarget> m_pTarget;
+    COutputFile m_file;
 };
 
 #ifndef VANTREL_NO_SNDFILE
-// WAV through libsndfile. Standard output cannot be seeked back to complete the
-// header, so the file is made in a temporary place first and then copied.
+// Where libsndfile writes a WAV file: it completes the header last, so it needs a
+// store it can position. A regular file is written in place (through the output
+// file's temporary file); a device, a FIFO or standard output gets the finished file
+// from an anonymous temporary one.
+class CSeekableStore
+{
+public:
+    explicit CSeekableStore(COutputFile& out) : m_out(out)
+    {
+        if (!m_out.IsSeekable()) {
+            m_pScratch = std::tmpfile();
+            if (!m_pScratch)
+                throw COutputFileError("cannot write " + out.Path() +
+                                       ": no temporary file for the WAV data: " + std::strerror(errno));
+        }
+    }
+    ~CSeekableStore()
+    {
+        if (m_pScratch)
+            std::fclose(m_pScratch);
+    }
+
+    static SF_VIRTUAL_IO Callbacks()
+    {
+        SF_VIRTUAL_IO io{};
+        io.get_filelen = [](void* p) -> sf_count_t { return static_cast<CSeekableStore*>(p)->Length(); };
+        io.seek = [](sf_count_t offset, int whence, void* p) -> sf_count_t {
+            return static_cast<CSeekableStore*>(p)->Seek(offset, whence);
+        };
+        io.read = [](void*, sf_count_t, void*) -> sf_count_t { return 0; };
+        io.write = [](const void* data, sf_count_t n, void* p) -> sf_count_t {
+            return static_cast<CSeekableStore*>(p)->Write(data, n);
+        };
+        io.tell = [](void* p) -> sf_count_t { return static_cast<CSeekableStore*>(p)->Tell(); };
+        return io;
+    }
+
+    // The first failure, as the output file reported it.
+    const std::string& Error() const { return m_strError; }
+
+    // Hands the finished data to the output file (for a direct target).
+    void Complete()
+    {
+        if (m_pScratch) {
+            std::rewind(m_pScratch);
+            std::vector<char> buf(1 << 16);
+            size_t n;
+            while ((n = std::fread(buf.data(), 1, buf.size(), m_pScratch)) > 0)
+                m_out.Write(buf.data(), n);
+            if (std::ferror(m_pScratch))
+                throw COutputFileError("cannot write " + m_out.Path() + ": the temporary WAV data could not be read back");
+        }
+        m_out.Commit();
+    }
+
+private:
+    sf_count_t Length() const
+    {
+        if (m_pScratch) {
+            const long at = std::ftell(m_pScratch);
+            std::fseek(m_pScratch, 0, SEEK_END);
+            const long end = std::ftell(m_pScratch);
+            std::fseek(m_pScratch, at, SEEK_SET);
+            return end;
+        }
+        return m_out.Size();
+    }
+    sf_count_t Tell() const { return m_pScratch ? std::ftell(m_pScratch) : m_out.Tell(); }
+    sf_count_t Seek(sf_count_t offset, int whence)
+    {
+        const sf_count_t base = whence == SEEK_CUR ? Tell() : whence == SEEK_END ? Length() : 0;
+        const sf_count_t to = base + offset;
+        if (to < 0)
+            return -1;
+        if (m_pScratch)
+            return std::fseek(m_pScratch, static_cast<long>(to), SEEK_SET) == 0 ? to : -1;
+        try {
+            m_out.Seek(to);
+        } catch (const std::exception& e) {
+            Remember(e.what());
+            return -1;
+        }
+        return to;
+    }
+    sf_count_t Write(const void* data, sf_count_t n)
+    {
+        if (m_pScratch) {
+            const size_t done = std::fwrite(data, 1, static_cast<size_t>(n), m_pScratch);
+            if (done != static_cast<size_t>(n))
+                Remember("cannot write " + m_out.Path() + ": temporary WAV data: " + std::strerror(errno));
+            return static_cast<sf_count_t>(done);
+        }
+        try {
+            m_out.Write(data, static_cast<size_t>(n));
+        } catch (const std::exception& e) {
+            Remember(e.what());
+            return 0;
+        }
+        return n;
+    }
+    void Remember(const std::string& error)
+    {
+        if (m_strError.empty())
+            m_strError = error;
+    }
+
+    COutputFile& m_out;
+    FILE* m_pScratch = nullptr;
+    std::string m_strError;
+};
+
+// WAV through libsndfile, 16-bit stereo at 44 100 Hz.
 class CWavSink : public CPcmSink
 {
 public:
-    explicit CWavSink(const std::string& path) : m_bStdout(path == "-")
+    explicit CWavSink(const std::string& path) : m_file(path), m_store(m_file)
     {
-        if (m_bStdout) {
-            m_pTemp = std::tmpfile();
-            if (!m_pTemp)
-                throw CommandError("cannot create a temporary file");
-        } else {
-            m_pTarget = std::make_unique<CFileTarget>(path);
-        }
         SF_INFO info{};
         info.samplerate = 44100;
         info.channels = 2;
         info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        m_pSnd = m_bStdout ? sf_open_fd(VANTREL_FILENO(m_pTemp), SFM_WRITE, &info, SF_FALSE)
-                           : sf_open(m_pTarget->Temp().c_str(), SFM_WRITE, &info);
+        m_io = CSeekableStore::Callbacks();
+        m_pSnd = sf_open_virtual(&m_io, SFM_WRITE, &info, &m_store);
         if (!m_pSnd)
-            throw CommandError("cannot create " + path + ": " + sf_strerror(nullptr));
+            Throw(std::string("cannot write ") + path + ": " + sf_strerror(nullptr));
     }
     ~CWavSink() override
     {
         if (m_pSnd)
             sf_close(m_pSnd);
-        if (m_pTemp)
-            std::fclose(m_pTemp);
     }
     void Write(const char* data, size_t bytes) override
     {
         if (sf_write_raw(m_pSnd, data, static_cast<sf_count_t>(bytes)) != static_cast<sf_count_t>(bytes))
-            throw CommandError(std::string("write failed: ") + sf_strerror(m_pSnd));
+            Throw(std::string("cannot write ") + m_file.Path() + ": " + sf_strerror(m_pSnd));
     }
     void Finish() override
     {
         const int rc = sf_close(m_pSnd);
         m_pSnd = nullptr;
-        if (rc != 0)
-            throw CommandError("write failed (disk full?)");
-        if (m_pTarget) {
-            m_pTarget->Commit();
-            return;
-        }
-        SetBinary(stdout);
-        std::rewind(m_pTemp);
-        std::vector<char> buf(1 << 16);
-        size_t n;
-        while ((n = std::fread(buf.data(), 1, buf.size(), m_pTemp)) > 0)
-            if (std::fwrite(buf.data(), 1, n, stdout) != n)
-                throw CommandError("write to standard output failed");
-        std::fflush(stdout);
+        if (rc != 0 || !m_store.Error().empty())
+            Throw(std::string("cannot write ") + m_file.Path() + ": " + sf_error_number(rc));
+        m_store.Complete();
     }
 
 private:
-    bool m_bStdout;
-    FILE* m_pTemp = nullptr;
+    // The output file's own reason comes first: it names what went wrong below.
+    [[noreturn]] void Throw(const std::string& fallback) const
+    {
+        throw COutputFileError(m_store.Error().empty() ? fallback : m_store.Error());
+    }
+
+    COutputFile m_file;
+    CSeekableStore m_store;
+    SF_VIRTUAL_IO m_io{};
     SNDFILE* m_pSnd = nullptr;
-    std::unique_ptr<CFileTarget> m_pTarget;
 };
 #endif
 

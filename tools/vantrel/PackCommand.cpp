@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "ClipAudio.h"
 #include "Commands.h"
 #include "Manifest.h"
+#include "OutputFile.h"
 #include "song/SongDocument.h"
 #include "song/SongWriter.h"
 
@@ -119,10 +121,17 @@ void CheckOutput(const PackOptions& opt)
     if (!folder.empty() && !fs::is_directory(folder, ec))
         throw CommandError("cannot write " + opt.strOutput + ": the folder " + folder.string() +
                            " does not exist");
-    if (!fs::exists(out, ec))
+    const fs::file_status st = fs::status(out, ec); // links followed
+    if (!fs::exists(st))
         return;
     if (fs::equivalent(out, fs::path(opt.strManifest), ec))
         throw CommandError("the output " + opt.strOutput + " is the manifest itself");
+    if (fs::is_block_file(st) && !opt.bForce)
+        throw CommandError(opt.strOutput + " is a disk device; not writing to it (use --force to write "
+                           "the song onto it anyway)");
+    // A FIFO, a terminal or another character device takes the song as it comes.
+    if (!fs::is_regular_file(st))
+        return;
     char magic[3] = {0, 0, 0};
     std::ifstream f(opt.strOutput, std::ios::binary);
     f.read(magic, 3);
@@ -234,25 +243,40 @@ void RunPack(const PackOptions& opt)
                 }
     }
 
+    std::string bytes;
     try {
-        CSongWriter::Write(*m.pSong, data, opt.strOutput, version);
+        bytes = CSongWriter::Serialize(*m.pSong, data, version);
     } catch (const CSongWriteError& e) {
         throw CommandError("cannot write " + opt.strOutput + ": " + e.what());
     }
 
-    // What was written must load.
+    // What is written must load: the song is loaded back from a scratch copy before
+    // the output is touched, so that a song that would not load replaces nothing.
     CSongDocument doc;
-    if (doc.Load(opt.strOutput) != 1)
-        throw CommandError(opt.strOutput + " was written but does not load back: " +
-                           doc.GetLastError());
+    {
+        std::random_device rd;
+        std::error_code ec;
+        const std::string scratch =
+            (fs::temp_directory_path(ec) / ("vantrel-pack-" + std::to_string(rd()) + std::to_string(rd()) + ".vn"))
+                .string();
+        struct CRemove
+        {
+            const std::string& path;
+            ~CRemove() { std::remove(path.c_str()); }
+        } remove{scratch};
+        WriteWholeFile(scratch, bytes);
+        if (doc.Load(scratch) != 1)
+            throw CommandError(opt.strOutput + " was not written: the song made from the manifest does not "
+                               "load back: " + doc.GetLastError());
+    }
+    WriteWholeFile(opt.strOutput, bytes);
     const CSong& song = *doc.GetSong();
     size_t variations = 0;
     for (const auto& s : song.m_arrSections)
         variations += s->m_arrVariations.size();
-    std::error_code ec;
     std::printf("wrote %s (version 0x%02x, %ju bytes): %zu arrangements, %zu sections, %zu "
                 "variations, %zu clips\n",
-                opt.strOutput.c_str(), version, static_cast<uintmax_t>(fs::file_size(opt.strOutput, ec)),
+                opt.strOutput.c_str(), version, static_cast<uintmax_t>(bytes.size()),
                 song.m_arrArrangements.size(), song.m_arrSections.size(), variations,
                 song.m_arrClips.size());
 }

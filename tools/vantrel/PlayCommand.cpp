@@ -177,7 +177,7 @@ void RunPlay(const PlayOptions& opt)
         if (mod.Play(const_cast<char*>(song.c_str())) != 0) {
             mod.Stop();
             if (output.IsFile())
-                throw CommandError("cannot write " + opt.strOut + ": " + output.LastError());
+                throw CommandError(output.LastError());
             throw CommandError("no audio device could be opened (" + output.LastError() +
                                "). Write the performance to a file instead: vantrel play SONG --out FILE.wav");
         }

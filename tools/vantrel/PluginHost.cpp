@@ -4,8 +4,13 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
+#include <filesystem>
+#include <random>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -19,6 +24,7 @@
 #endif
 
 #include "Commands.h"
+#include "OutputFile.h"
 
 namespace vantrel::tool {
 
@@ -86,9 +92,14 @@ struct CHostOutput::Impl
     out123_handle* pHandle = nullptr;
     bool bStarted = false;
 
-    // File mode: written bytes since the last Open or Flush.
+    // File mode: written bytes since the last Open or Flush. libout123 writes the WAV
+    // file into a scratch file of our own, which becomes the output file's content at
+    // Finish (so that the output file follows the tool's rules for files).
     long long nWritten = 0;
     int nBaseMs = 0;
+    std::string strScratch;
+    std::string strWriteError; // the first failed write, reported at Finish
+    std::unique_ptr<COutputFile> pOut; // made at the first Open, so a bad name fails at once
 
     // Device mode: a buffer the feeder thread hands to the device, which blocks at the
     // device's pace; the play clock counts the bytes the device was given.
@@ -161,7 +172,19 @@ CHostOutput::CHostOutput(std::string wavPath) : m_pImpl(std::make_unique<Impl>()
         out123_param2(d.pHandle, OUT123_FLAGS, OUT123_QUIET, 0.0, nullptr);
         int rc;
         if (o.IsFile()) {
-            rc = out123_open(d.pHandle, "wav", o.m_strPath.c_str());
+            try {
+                d.pOut = std::make_unique<COutputFile>(o.m_strPath);
+            } catch (const std::exception& e) {
+                o.m_strError = e.what();
+                out123_del(d.pHandle);
+                d.pHandle = nullptr;
+                return -1;
+            }
+            std::random_device rd;
+            d.strScratch = (std::filesystem::temp_directory_path() /
+                            ("vantrel-play-" + std::to_string(rd()) + std::to_string(rd()) + ".wav"))
+                               .string();
+            rc = out123_open(d.pHandle, "wav", d.strScratch.c_str());
         } else {
 #ifdef _WIN32
             // The one output built into libout123 here: the system's waveOut.
@@ -193,6 +216,11 @@ CHostOutput::CHostOutput(std::string wavPath) : m_pImpl(std::make_unique<Impl>()
         }
         if (rc != OUT123_OK || out123_start(d.pHandle, rate, channels, MPG123_ENC_SIGNED_16) != OUT123_OK) {
             o.m_strError = out123_strerror(d.pHandle);
+            if (o.IsFile()) {
+                o.m_strError = "cannot write " + o.m_strPath + ": the temporary file " + d.strScratch + ": " +
+                               o.m_strError;
+                d.pOut.reset();
+            }
             out123_del(d.pHandle);
             d.pHandle = nullptr;
             return -1;
@@ -211,14 +239,18 @@ CHostOutput::CHostOutput(std::string wavPath) : m_pImpl(std::make_unique<Impl>()
     m_record.Close = [] {
         CHostOutput& o = *g_pOutput;
         if (!o.IsFile())
-            o.Finish();
+            o.Release();
     };
     m_record.Write = [](char* data, int bytes) -> int {
         Impl& d = *g_pOutput->m_pImpl;
         if (!d.pHandle || bytes <= 0)
             return 0;
         if (g_pOutput->IsFile()) {
-            out123_play(d.pHandle, data, static_cast<size_t>(bytes));
+            errno = 0;
+            if (out123_play(d.pHandle, data, static_cast<size_t>(bytes)) != static_cast<size_t>(bytes) &&
+                d.strWriteError.empty())
+                d.strWriteError = std::string("the temporary file ") + d.strScratch + ": " +
+                                  (errno != 0 ? std::strerror(errno) : out123_strerror(d.pHandle));
             d.nWritten += bytes;
             return 0;
         }
@@ -276,7 +308,7 @@ CHostOutput::CHostOutput(std::string wavPath) : m_pImpl(std::make_unique<Impl>()
     };
 }
 
-void CHostOutput::Finish()
+void CHostOutput::Release() noexcept
 {
     Impl& d = *m_pImpl;
     d.StopFeeder();
@@ -291,9 +323,46 @@ void CHostOutput::Finish()
     d.bStarted = false;
 }
 
+void CHostOutput::Finish()
+{
+    Impl& d = *m_pImpl;
+    const bool bWroteFile = IsFile() && d.pHandle != nullptr;
+    Release();
+    if (!bWroteFile)
+        return;
+    struct CScratch
+    {
+        std::string& path;
+        ~CScratch()
+        {
+            std::remove(path.c_str());
+            path.clear();
+        }
+    } scratch{d.strScratch};
+    if (!d.strWriteError.empty())
+        throw CommandError("cannot write " + m_strPath + ": " + d.strWriteError);
+    FILE* in = std::fopen(d.strScratch.c_str(), "rb");
+    if (!in)
+        throw CommandError("cannot write " + m_strPath + ": the temporary file " + d.strScratch +
+                           " cannot be read: " + std::strerror(errno));
+    std::unique_ptr<FILE, int (*)(FILE*)> closer(in, &std::fclose);
+    std::unique_ptr<COutputFile> out = std::move(d.pOut);
+    std::vector<char> buf(1 << 16);
+    size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), in)) > 0)
+        out->Write(buf.data(), n);
+    if (std::ferror(in))
+        throw CommandError("cannot write " + m_strPath + ": the temporary file " + d.strScratch +
+                           " cannot be read");
+    out->Commit();
+}
+
 CHostOutput::~CHostOutput()
 {
-    Finish();
+    Release();
+    m_pImpl->pOut.reset();
+    if (!m_pImpl->strScratch.empty())
+        std::remove(m_pImpl->strScratch.c_str());
     if (g_pOutput == this)
         g_pOutput = nullptr;
 }

@@ -46,8 +46,11 @@ public:
     // Why the last Open failed.
     const std::string& LastError() const { return m_strError; }
     bool IsFile() const { return !m_strPath.empty(); }
-    // Completes the WAV file (file mode) or stops the device.
+    // Completes the WAV file (file mode: throws when it cannot be written) or stops the
+    // device.
     void Finish();
+    // Stops the device, or closes the WAV data without completing the output file.
+    void Release() noexcept;
 
 private:
     struct Impl;

@@ -1,7 +1,9 @@
 // vantrel render SONG [-o OUT] [--raw] [--performance N] [--seek PERCENT@BLOCK]...
-//                [--decoder NAME]
+//                [--decoder NAME] [--no-cache] [--cache-mb MB]
 // Renders one performance of a song to a WAV file (or bare PCM), block by block, as
-// the plug-in's decode thread would.
+// the plug-in's decode thread would. Each stretch of clip data is decoded once and
+// replayed from memory (the same PCM as decoding it every time) unless --no-cache.
+#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include "Commands.h"
 #include "Output.h"
+#include "decode/CachingClipSource.h"
 #include "player/SongPlayer.h"
 
 namespace vantrel::tool {
@@ -29,6 +32,8 @@ struct RenderOptions
     int nPerformance = 1;
     std::vector<std::string> arrSeeks;
     std::string strDecoder;
+    bool bNoCache = false;
+    long nCacheMb = 256;
 };
 
 SeekRequest ParseSeek(const std::string& text)
@@ -52,6 +57,27 @@ SeekRequest ParseSeek(const std::string& text)
     return r;
 }
 
+// The output's format comes from its name: only WAV is written (or bare PCM with
+// --raw, under any name). Any other extension is refused rather than given a WAV
+// file that its name misdescribes.
+void CheckOutputFormat(const std::string& out, bool raw)
+{
+    if (raw || out == "-")
+        return;
+    const size_t slash = out.find_last_of("/\\");
+    const size_t dot = out.rfind('.');
+    std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                          ? std::string()
+                          : out.substr(dot);
+    for (char& ch : ext)
+        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    // A name without an extension (a device, a FIFO, a plain name) gets the default.
+    if (ext.empty() || ext == ".wav")
+        return;
+    throw CommandError("cannot write " + out + ": unknown output format \"" + ext +
+                       "\" (known: .wav; --raw writes bare PCM under any name)");
+}
+
 void RunRender(const RenderOptions& opt)
 {
     std::vector<SeekRequest> seeks;
@@ -62,8 +88,18 @@ void RunRender(const RenderOptions& opt)
     }
     if (opt.nPerformance < 1)
         throw CommandError("--performance counts from 1");
+    const std::string out = opt.strOut.empty() ? DefaultOutputName(opt.strSong, ".wav") : opt.strOut;
+    CheckOutputFormat(out, opt.bRaw);
+
+    if (opt.nCacheMb < 0)
+        throw CommandError("--cache-mb takes a size in MiB of 0 or more");
 
     CSongPlayer player(opt.strDecoder);
+    std::shared_ptr<CClipCache> pCache;
+    if (!opt.bNoCache) {
+        pCache = std::make_shared<CClipCache>(static_cast<size_t>(opt.nCacheMb) << 20, opt.strDecoder);
+        player.SetClipSourceFactory([pCache] { return std::make_unique<CCachingClipSource>(pCache); });
+    }
     // Earlier performances only advance the random draws.
     for (int i = 1; i < opt.nPerformance; ++i) {
         player.Open(opt.strSong);
@@ -79,7 +115,6 @@ void RunRender(const RenderOptions& opt)
         throw CommandError(opt.strSong + ": the song has nothing that can be played (no arrangement "
                            "lists a section with a variation of positive length)");
 
-    const std::string out = opt.strOut.empty() ? DefaultOutputName(opt.strSong, ".wav") : opt.strOut;
     auto sink = OpenPcmSink(out, opt.bRaw);
     CProgress progress(player.GetLength());
 
@@ -133,6 +168,13 @@ void AddRenderCommand(CLI::App& app)
                     "Seek to PERCENT of the length before render call BLOCK (0-based); repeatable");
     cmd->add_option("--decoder", opt->strDecoder,
                     "Pin the MPEG decoding engine (for example generic)");
+    cmd->add_flag("--no-cache", opt->bNoCache,
+                  "Decode every clip each time it is started instead of replaying decoded "
+                  "stretches from memory (the same output, slower)");
+    cmd->add_option("--cache-mb", opt->nCacheMb,
+                    "Memory for decoded clip stretches in MiB (default 256); the least recently "
+                    "used go first")
+        ->check(CLI::NonNegativeNumber);
     cmd->callback([opt] { RunRender(*opt); });
 }
 
