@@ -14,6 +14,7 @@ PACKAGES=(
   googletest libgtest-dev
   clang libclang-rt-14-dev  # the fuzz build: libFuzzer and the sanitizer runtimes
   lintian                # checks the Debian packages (scripts/check-packages.sh)
+  qemu-system-x86 debootstrap e2fsprogs  # the emulated PC that runs the i686 build (scripts/win32vm)
 )
 PACKAGES+=("$@")
 

@@ -8,6 +8,15 @@
 // collects; the test thread checks once the modal call has returned.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
 #include <future>
 #include <map>
 #include <string>
@@ -50,20 +59,29 @@ std::string ClassOf(HWND w)
     return buf;
 }
 
+// Window enumeration callbacks are stdcall on 32-bit Windows, which a lambda
+// cannot be: plain functions.
+BOOL CALLBACK TakeVisibleBox(HWND w, LPARAM out)
+{
+    if (ClassOf(w) == "#32770" && IsWindowVisible(w)) {
+        *reinterpret_cast<HWND*>(out) = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK AddChild(HWND c, LPARAM out)
+{
+    reinterpret_cast<std::vector<Child>*>(out)->push_back(
+        Child{ClassOf(c), static_cast<int>(static_cast<short>(GetDlgCtrlID(c))), WindowText(c)});
+    return TRUE;
+}
+
 // The visible dialog-class window (#32770) among `thread`'s top-level windows.
 HWND FindBox(DWORD thread)
 {
     HWND found = nullptr;
-    EnumThreadWindows(
-        thread,
-        [](HWND w, LPARAM out) -> BOOL {
-            if (ClassOf(w) == "#32770" && IsWindowVisible(w)) {
-                *reinterpret_cast<HWND*>(out) = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    EnumThreadWindows(thread, TakeVisibleBox, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 
@@ -83,14 +101,7 @@ std::future<SeenBox> Watch(DWORD thread, std::function<void(HWND)> close)
         seen.bFound = true;
         seen.hOwner = GetWindow(box, GW_OWNER);
         seen.strCaption = WindowText(box);
-        EnumChildWindows(
-            box,
-            [](HWND c, LPARAM out) -> BOOL {
-                reinterpret_cast<std::vector<Child>*>(out)->push_back(
-                    Child{ClassOf(c), static_cast<int>(static_cast<short>(GetDlgCtrlID(c))), WindowText(c)});
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&seen.arrChildren));
+        EnumChildWindows(box, AddChild, reinterpret_cast<LPARAM>(&seen.arrChildren));
         for (int id : {1014, 1015, 1016, 1018, 1019, 1020, 1021}) {
             char text[4096] = "";
             GetDlgItemTextA(box, id, text, sizeof text);
@@ -244,4 +255,213 @@ TEST_F(Win32HostTest, ConfigAndAboutShowMessageBoxesOverTheParent)
             EXPECT_EQ(texts[0].find('\n'), std::string::npos) << "one line";
         }
     }
+}
+
+#if defined(__i386__)
+// A host built by another compiler may call the plug-in with the stack aligned to 4
+// bytes only (all that 32-bit Windows promises), where GCC's own code keeps 16. The
+// trampoline calls a cdecl function with its arguments copied onto a stack whose
+// address at the call is 4, 8 or 12 above a multiple of 16, and restores the stack
+// itself afterwards.
+extern "C" int VantrelCallMisaligned(const void* fn, const int* args, int count, int offset);
+extern "C" int VantrelStackAtCall(); // the stack address at its call
+asm(R"(
+    .text
+    .globl _VantrelCallMisaligned
+_VantrelCallMisaligned:
+    pushl %ebp
+    movl %esp, %ebp
+    pushl %esi
+    pushl %edi
+    movl 12(%ebp), %esi
+    movl 16(%ebp), %ecx
+    leal 64(,%ecx,4), %eax
+    movl %esp, %edx
+    subl %eax, %edx
+    andl $-16, %edx
+    addl 20(%ebp), %edx
+    movl %edx, %esp
+    xorl %edi, %edi
+1:  cmpl %ecx, %edi
+    jge 2f
+    movl (%esi,%edi,4), %eax
+    movl %eax, (%esp,%edi,4)
+    incl %edi
+    jmp 1b
+2:  call *8(%ebp)
+    leal -8(%ebp), %esp
+    popl %edi
+    popl %esi
+    popl %ebp
+    ret
+    .globl _VantrelStackAtCall
+_VantrelStackAtCall:
+    leal 4(%esp), %eax
+    ret
+)");
+
+namespace {
+
+template <typename... Args> int CallMisaligned(int offset, void (*fn)(Args...), Args... args)
+{
+    const int list[] = {0, (int)(intptr_t)args...};
+    return VantrelCallMisaligned(reinterpret_cast<const void*>(fn), list + 1, sizeof...(Args), offset);
+}
+
+template <typename... Args> int CallMisaligned(int offset, int (*fn)(Args...), Args... args)
+{
+    const int list[] = {0, (int)(intptr_t)args...};
+    return VantrelCallMisaligned(reinterpret_cast<const void*>(fn), list + 1, sizeof...(Args), offset);
+}
+
+} // namespace
+
+TEST_F(Win32HostTest, TheTrampolineMisalignsTheStack)
+{
+    for (int offset : {4, 8, 12}) {
+        const int sp = VantrelCallMisaligned(reinterpret_cast<const void*>(VantrelStackAtCall), nullptr, 0, offset);
+        EXPECT_EQ(sp & 15, offset);
+    }
+    const int args[] = {-1, 7};
+    EXPECT_EQ(VantrelCallMisaligned(reinterpret_cast<const void*>(+[](int a, int b) { return a * 10 + b; }), args,
+                                    2, 4),
+              -3);
+}
+
+TEST_F(Win32HostTest, EveryEntryPointWorksWithAStackAlignedToFourBytes)
+{
+    const std::string song = WriteClipSong("aligned4.vn");
+    const std::string longSong = WriteSilentSong("aligned4-long.vn", {600000});
+    char* path = const_cast<char*>(song.c_str());
+    char* longPath = const_cast<char*>(longSong.c_str());
+    HWND parent = HandleOf(host.window);
+    In_Module& m = host.Mod();
+    for (int offset : {4, 8, 12}) {
+        SCOPED_TRACE(offset);
+        auto getModule = reinterpret_cast<int (*)()>(reinterpret_cast<void*>(host.GetModuleFn()));
+        // The library fills in its record afresh, the host's members emptied: the
+        // host fills them in again.
+        const In_Module filled = m;
+        EXPECT_EQ(CallMisaligned(offset, getModule), (int)(intptr_t)&m);
+        EXPECT_EQ(m.hDllInstance, nullptr);
+        m = filled;
+        CallMisaligned(offset, m.Init);
+        EXPECT_EQ(CallMisaligned(offset, m.IsOurFile, path), 0);
+        char title[4096] = "";
+        int length = 0;
+        CallMisaligned(offset, m.GetFileInfo, const_cast<char*>("C:\\songs\\a.vn"), title, &length);
+        EXPECT_STREQ(title, "a.vn");
+        EXPECT_EQ(length, -1000);
+
+        // The boxes, closed from a watcher thread.
+        auto box = Watch(thread, PressOk);
+        EXPECT_EQ(CallMisaligned(offset, m.InfoBox, path, parent), 0);
+        SeenBox info = box.get();
+        ASSERT_TRUE(info.bFound) << "no information box";
+        EXPECT_EQ(info.fields[1015], "Test Author");
+        for (void (*fn)(HWND) : {m.Config, m.About}) {
+            auto watcher = Watch(thread, PressOk);
+            CallMisaligned(offset, fn, parent);
+            EXPECT_TRUE(watcher.get().bFound);
+        }
+
+        // Playback: every call while the decode thread runs, then the whole song
+        // rendered from the misaligned calls is what a player of its own renders.
+        host.Reset();
+        ASSERT_EQ(CallMisaligned(offset, m.Play, longPath), 0);
+        EXPECT_TRUE(host.WaitPasses(3));
+        EXPECT_EQ(CallMisaligned(offset, m.GetLength), 600000);
+        EXPECT_GE(CallMisaligned(offset, m.GetOutputTime), 0);
+        CallMisaligned(offset, m.Pause);
+        EXPECT_EQ(CallMisaligned(offset, m.IsPaused), 1);
+        CallMisaligned(offset, m.UnPause);
+        EXPECT_EQ(CallMisaligned(offset, m.IsPaused), 0);
+        CallMisaligned(offset, m.SetVolume, 100);
+        CallMisaligned(offset, m.SetPan, -20);
+        char bands[10] = {};
+        CallMisaligned(offset, m.EQSet, 1, bands, 0);
+        CallMisaligned(offset, m.SetOutputTime, 300000);
+        EXPECT_TRUE(host.WaitFor([](HostRecord& r) { return !r.arrFlushMs.empty(); }));
+        auto infoWhilePlaying = Watch(thread, PressOk);
+        EXPECT_EQ(CallMisaligned(offset, m.InfoBox, longPath, parent), 0);
+        EXPECT_TRUE(infoWhilePlaying.get().bFound);
+        EXPECT_TRUE(host.WaitPasses(3));
+        CallMisaligned(offset, m.Stop);
+
+        host.Reset();
+        ASSERT_EQ(CallMisaligned(offset, m.Play, path), 0);
+        EXPECT_TRUE(host.WaitFor([](HostRecord& r) { return r.nCanWriteCalls > 0; }));
+        host.With([](HostRecord& r) { r.bDrained = true; });
+        CHostWindow::Message end{};
+        EXPECT_TRUE(host.window.WaitMessage(end, std::chrono::seconds(60)));
+        EXPECT_EQ(end.nMessage, static_cast<UINT>(WM_WA_MPEG_EOF));
+        CallMisaligned(offset, m.Stop);
+        EXPECT_EQ(host.With([](HostRecord& r) { return r.pcm; }), RenderDirect(song));
+        CallMisaligned(offset, m.Quit);
+    }
+}
+#endif
+
+// A long session as a user has one: many plays over several songs and a damaged
+// file, each with blocks, a seek, a pause, the information box on the playing song
+// and a stop. After the first 20 cycles (the process's caches filled) neither the
+// handle count nor the private bytes may grow; no cycle may hang or show a box.
+TEST_F(Win32HostTest, ThreeHundredPlayCyclesLeakNoHandlesAndNoMemory)
+{
+    const std::string damaged = WriteClipSong("soak-damaged.vn");
+    std::filesystem::resize_file(damaged, std::filesystem::file_size(damaged) / 2);
+    const std::vector<std::string> songs = {WriteClipSong("soak-clip.vn"), WriteVaryingSong("soak-varying.vn"),
+                                            WriteSilentSong("soak-long.vn", {600000}), damaged,
+                                            WriteNotASong("soak-not-a-song.vn")};
+    const auto counters = [] {
+        DWORD handles = 0;
+        EXPECT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handles));
+        PROCESS_MEMORY_COUNTERS_EX mem{};
+        mem.cb = sizeof mem;
+        EXPECT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem),
+                                         sizeof mem));
+        return std::make_pair(handles, static_cast<size_t>(mem.PrivateUsage));
+    };
+    In_Module& m = host.Mod();
+    // VANTREL_SOAK_CYCLES shortens the run while working on it (at least 21 cycles).
+    const char* wanted = std::getenv("VANTREL_SOAK_CYCLES");
+    const int cycles = wanted ? std::max(21, std::atoi(wanted)) : 300;
+    std::pair<DWORD, size_t> after20{};
+    for (int cycle = 1; cycle <= cycles; ++cycle) {
+        const auto t0 = std::chrono::steady_clock::now();
+        char* path = const_cast<char*>(songs[cycle % songs.size()].c_str());
+        SCOPED_TRACE(std::string("cycle ") + std::to_string(cycle) + ": " + path);
+        host.Reset();
+        host.With([](HostRecord& r) { r.nWritesLeft = 4; });
+        ASSERT_EQ(m.Play(path), 0);
+        // A few blocks, or (a damaged file plays nothing) the wait for the end.
+        ASSERT_TRUE(host.WaitFor([](HostRecord& r) { return r.nCanWriteCalls >= 3 || r.nIsPlayingCalls > 0; }));
+        m.SetOutputTime(1000);
+        m.Pause();
+        m.UnPause();
+        auto box = Watch(thread, PressOk);
+        EXPECT_EQ(m.InfoBox(path, HandleOf(host.window)), 0);
+        EXPECT_TRUE(box.get().bFound);
+        m.Stop();
+        EXPECT_EQ(FindBox(thread), nullptr) << "no box left open";
+        while (host.window.PendingMessages() > 0) {
+            CHostWindow::Message end{};
+            host.window.WaitMessage(end, std::chrono::seconds(1));
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(60)) << "a cycle that hangs";
+        if (HasFatalFailure())
+            return;
+        if (cycle == 20)
+            after20 = counters();
+        if (cycle % 50 == 0) {
+            std::printf("soak: %d cycles\n", cycle);
+            std::fflush(stdout);
+        }
+    }
+    const auto after300 = counters();
+    EXPECT_LE(after300.first, after20.first) << "handles after cycle 20 and 300";
+    EXPECT_LE(after300.second, after20.second + 512 * 1024) << "private bytes after cycle 20 and 300";
+    std::printf("soak: after cycles 20 and %d: handles %lu -> %lu, private bytes %zu -> %zu\n", cycles,
+                after20.first, after300.first,
+                after20.second, after300.second);
 }

@@ -10,6 +10,12 @@ For each song:
   in_vantrel.dll (two draws) and the WAV's data chunk is byte for byte
   `vantrel.exe render` of performances 1 and 2, one after the other.
 Needs an X display for the host window (VANTREL_WINE_DISPLAY, see wine.sh).
+
+Where the two tools cannot run on one machine (the i686 vantrel.exe runs in the
+emulated PC, which has no Linux build), the Linux side is done first:
+
+    check_tool.py --linux build/vantrel --reference DIR SONG...      # writes DIR
+    check_tool.py --windows vantrel.exe --reference DIR --wine W SONG...  # compares
 """
 import argparse
 import os
@@ -53,19 +59,44 @@ def first_difference(a, b):
     return next((i for i in range(n) if a[i] != b[i]), n)
 
 
+CASES = [("perf1", ["--performance", "1"]), ("perf2", ["--performance", "2"]),
+         ("seek", ["--performance", "1", "--seek", "50@3"])]
+
+
+def make_reference(linux, folder, songs):
+    """The Linux renders of every case, into `folder`, for a later comparison."""
+    os.makedirs(folder, exist_ok=True)
+    for song_path in songs:
+        name = os.path.splitext(os.path.basename(song_path))[0]
+        for case, extra in CASES:
+            out = os.path.join(folder, f"{name}.{case}.generic.linux.raw")
+            rc, text = run([linux, "render", os.path.abspath(song_path), "--raw", "--decoder", "generic",
+                            *extra, "-o", out], folder)
+            check(rc == 0 and os.path.exists(out) and os.path.getsize(out) > 0,
+                  f"{name} {case} linux render: exit {rc}: {text.strip()}")
+    return check.summary("check_tool reference")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--linux", required=True, help="the Linux vantrel")
-    ap.add_argument("--windows", required=True, help="the x86_64 vantrel.exe (in_vantrel.dll beside it)")
+    ap.add_argument("--linux", help="the Linux vantrel")
+    ap.add_argument("--windows", help="vantrel.exe (in_vantrel.dll beside it)")
+    ap.add_argument("--reference", help="the Linux renders: written here without --windows, "
+                                        "read from here without --linux")
     ap.add_argument("--wine", default=os.path.join(os.path.dirname(__file__), "..", "..",
                                                    "scripts", "win", "wine.sh"))
     ap.add_argument("--work", help="keep the outputs in this directory")
     ap.add_argument("songs", nargs="+")
     args = ap.parse_args()
+    if not (args.linux and args.windows) and not args.reference:
+        ap.error("--linux and --windows, or one of them with --reference")
 
     work = os.path.abspath(args.work or tempfile.mkdtemp(prefix="vantrel-tool-"))
     os.makedirs(work, exist_ok=True)
-    linux = [os.path.abspath(args.linux)]
+    if args.linux and not args.windows:
+        return make_reference(os.path.abspath(args.linux), os.path.abspath(args.reference), args.songs)
+    linux = [os.path.abspath(args.linux)] if args.linux else None
+    reference = os.path.abspath(args.reference) if args.reference else None
     windows = [os.path.abspath(args.wine), os.path.abspath(args.windows)]
 
     for song_path in args.songs:
@@ -76,11 +107,15 @@ def main():
         name = os.path.splitext(song)[0]
         print(f"{name}:")
         renders = {}
-        cases = [("perf1", ["--performance", "1"]), ("perf2", ["--performance", "2"]),
-                 ("seek", ["--performance", "1", "--seek", "50@3"])]
-        for case, extra in cases:
+        for case, extra in CASES:
             outs = {}
+            if reference:
+                ref = os.path.join(reference, f"{name}.{case}.generic.linux.raw")
+                if check(os.path.exists(ref), f"{name} {case}: no Linux render {ref}"):
+                    outs["linux"] = open(ref, "rb").read()
             for side, cmd in (("linux", linux), ("windows", windows)):
+                if cmd is None:
+                    continue
                 out = f"{name}.{case}.generic.{side}.raw"
                 rc, text = run(cmd + ["render", song, "--raw", "--decoder", "generic", *extra, "-o", out], work)
                 if check(rc == 0 and os.path.exists(os.path.join(work, out)),

@@ -1,0 +1,55 @@
+#!/bin/sh
+# The i686 checks, run inside the emulated PC under 32-bit wine
+# (tests/win/run-i686.sh boots it with scripts/win32vm/run.sh):
+#
+#   tests/win/guest-i686.sh BUILD_DIR REFERENCE_DIR WORK_DIR
+#
+# BUILD_DIR is build-win-i686; REFERENCE_DIR holds the Linux renders
+# (check_tool.py --reference); WORK_DIR takes the outputs. Each step is reported as
+# ok or FAILED, then the closing "N passed, M failed" line. Exit 0 only when
+# every step passed.
+set -u
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=$1 REF=$2 WORK=$3
+WINE=$ROOT/scripts/win32vm/wine32.sh
+passed=0 failed=0
+mkdir -p "$WORK"
+
+step() {
+    name=$1
+    shift
+    t0=$(date +%s)
+    echo "== $name"
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "ok: $name ($(($(date +%s) - t0)) s)"
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $name (exit $?, $(($(date +%s) - t0)) s)"
+    fi
+}
+
+# An X display for the windows and dialogs.
+Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+n=0
+while [ ! -e /tmp/.X11-unix/X7 ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n + 1)); done
+export VANTREL_WINE_DISPLAY=:7
+
+in_checks() { (cd "$BUILD/checks" && "$@"); }
+
+uname -m -r
+wine --version
+# ctest's cases, one process per test program: under emulation each wine process
+# costs seconds to start, so one per case (as ctest runs them) would cost minutes.
+step "unit tests, i686 under wine" "$WINE" "$BUILD/tests/vantrel_tests.exe" --gtest_brief=1
+step "plug-in host tests (window, dialog, boxes, misaligned stack, soak), i686 under wine" \
+    "$WINE" "$BUILD/tests/plugin/vantrel_plugin_tests.exe" --gtest_brief=1
+step "vantrel.exe render and play vs Linux render" python3 "$ROOT/tests/win/check_tool.py" \
+    --windows "$BUILD/vantrel.exe" --reference "$REF" --wine "$WINE" --work "$WORK/tool" \
+    "$ROOT/examples/demo.vn"
+step "win_file_check" in_checks "$WINE" ./win_file_check.exe
+step "win_dll_check" in_checks "$WINE" ./win_dll_check.exe win_probe.dll
+
+wineserver -k 2>/dev/null
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
