@@ -4,7 +4,10 @@
 # offsets, wrong clip data, broken headers (written by vantrel_corpus).
 #
 # For every file, `vantrel info` and `vantrel render --raw -o -` must either succeed
-# or exit non-zero saying plainly that the file is not a VNF or is damaged; no
+# or exit non-zero saying plainly that the file is not a VNF or is damaged;
+# `vantrel check` must exit 0 or 1 (findings), and 1 with a load error where info
+# refused; `vantrel unpack` must unpack what loads (a song whose clips cannot be
+# written out may be refused, plainly) and refuse the rest leaving no folder; no
 # sanitizer report, no crash, no hang (10 s per command). A render is cut off after
 # 4 MB of PCM (about 24 s of sound): songs whose entries last for hours are legal.
 #
@@ -63,6 +66,34 @@ for song in "$dir"/songs/*.vn "$dir/songs/missing.vn"; do
   fi
   if [ "$info" -ne 0 ] && { [ "$render" -eq 0 ] || ! grep -qE "$bad_message" "$dir/err"; }; then
     fail "$name" "render: exit $render on a file info refused"; continue
+  fi
+
+  timeout 10 "$BUILD/vantrel" check "$song" >"$dir/out" 2>"$dir/err"
+  check=$?
+  cat "$dir/out" >>"$dir/err"
+  if grep -qE "$sanitizer" "$dir/err"; then fail "$name" "check: sanitizer report"; continue; fi
+  if [ "$check" -eq 124 ]; then fail "$name" "check: hang"; continue; fi
+  if [ "$check" -gt 1 ]; then fail "$name" "check: exit $check"; continue; fi
+  if [ "$info" -ne 0 ] && { [ "$check" -ne 1 ] || ! grep -q "error" "$dir/err"; }; then
+    fail "$name" "check: exit $check without an error on a file info refused"; continue
+  fi
+
+  rm -rf "$dir/unpacked"
+  timeout 10 "$BUILD/vantrel" unpack "$song" -o "$dir/unpacked" >/dev/null 2>"$dir/err"
+  unpack=$?
+  if grep -qE "$sanitizer" "$dir/err"; then fail "$name" "unpack: sanitizer report"; continue; fi
+  if [ "$unpack" -eq 124 ]; then fail "$name" "unpack: hang"; continue; fi
+  if [ "$unpack" -ne 0 ] && { [ "$unpack" -ne 1 ] || [ ! -s "$dir/err" ]; }; then
+    fail "$name" "unpack: exit $unpack without a message"; continue
+  fi
+  if [ "$info" -ne 0 ] && [ "$unpack" -eq 0 ]; then
+    fail "$name" "unpack: succeeded on a file info refused"; continue
+  fi
+  if [ "$unpack" -ne 0 ] && [ -e "$dir/unpacked" ]; then
+    fail "$name" "unpack: failed but left $dir/unpacked behind"; continue
+  fi
+  if [ "$unpack" -eq 0 ] && [ ! -f "$dir/unpacked/manifest.json" ]; then
+    fail "$name" "unpack: exit 0 without a manifest"; continue
   fi
 done
 

@@ -69,6 +69,59 @@ TEST(PlayCommand, PlayingThroughThePluginWritesWhatRenderRenders)
     EXPECT_TRUE(WavData(twice) == p1 + p2) << "two songs in a row: two draws, one after the other";
 }
 
+// --performance and --arrangement pick what each song plays, through the plug-in's own
+// draws: the result is the render of that number, for every song of the run.
+TEST(PlayCommand, PerformanceAndArrangementChooseWhatEachSongPlays)
+{
+    const std::string song = WriteVaryingSong("varying-choice.vn");
+    const std::string demo = VANTREL_SOURCE_DIR "/examples/demo.vn";
+    const std::string third = testutil::TempPath("choice-render-3.wav");
+    const std::string demoLong = testutil::TempPath("choice-demo-3.wav");
+    ASSERT_EQ(RunQuiet(kTool + " render '" + song + "' --performance 3 -o '" + third + "'"), 0);
+    ASSERT_EQ(RunQuiet(kTool + " render '" + demo + "' --performance 3 -o '" + demoLong + "'"), 0);
+    const std::string p3 = WavData(third);
+    ASSERT_FALSE(p3.empty());
+
+    const std::string both = testutil::TempPath("choice-play-3.wav");
+    ASSERT_EQ(RunQuiet(kTool + " play '" + song + "' '" + song + "' --performance 3 --out '" + both + "' --plugin '" +
+                       kPlugin + "'"),
+              0);
+    EXPECT_TRUE(WavData(both) == p3 + p3) << "each song plays performance 3";
+
+    // The demo's first Long performance is number 3; the tool says so.
+    const std::string byName = testutil::TempPath("choice-play-long.wav");
+    const std::string said = testutil::TempPath("choice-play-long.txt");
+    ASSERT_EQ(std::system((kTool + " play '" + demo + "' --arrangement Long --out '" + byName + "' --plugin '" +
+                           kPlugin + "' >/dev/null 2>'" + said + "'")
+                              .c_str()),
+              0);
+    EXPECT_NE(testutil::ReadBytes(said).find("performance 3 plays the arrangement \"Long\""), std::string::npos)
+        << testutil::ReadBytes(said);
+    EXPECT_TRUE(WavData(byName) == WavData(demoLong));
+
+    // A random number is printed, and playing it gives its render.
+    const std::string drawn = testutil::TempPath("choice-play-random.wav");
+    const std::string drawnSaid = testutil::TempPath("choice-play-random.txt");
+    ASSERT_EQ(std::system((kTool + " play '" + song + "' --performance random --out '" + drawn + "' --plugin '" +
+                           kPlugin + "' >/dev/null 2>'" + drawnSaid + "'")
+                              .c_str()),
+              0);
+    const std::string text = testutil::ReadBytes(drawnSaid);
+    const size_t at = text.find("performance ");
+    ASSERT_NE(at, std::string::npos) << text;
+    const int number = std::atoi(text.c_str() + at + 12);
+    ASSERT_GE(number, 1) << text;
+    const std::string again = testutil::TempPath("choice-render-random.wav");
+    ASSERT_EQ(RunQuiet(kTool + " render '" + song + "' --performance " + std::to_string(number) + " -o '" + again + "'"),
+              0);
+    EXPECT_TRUE(WavData(drawn) == WavData(again)) << "performance " << number;
+
+    // An unknown arrangement is refused before anything plays.
+    EXPECT_NE(RunQuiet(kTool + " play '" + demo + "' --arrangement Nowhere --out '" + byName + "' --plugin '" +
+                       kPlugin + "'"),
+              0);
+}
+
 TEST(PlayCommand, NoAudioDeviceOrAnInfoBoxAreReportedPlainly)
 {
     const std::string song = WriteClipSong("cli-info.vn");

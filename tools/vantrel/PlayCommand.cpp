@@ -3,11 +3,15 @@
 // Plays songs through the plug-in library, as the media player does: the library is
 // loaded at run time, its module record gets this host's window, hooks and output, and
 // Init, Play, Stop and Quit are driven from here. Each song is a new draw; the end
-// message from the plug-in moves on to the next song.
+// message from the plug-in moves on to the next song. With --performance or
+// --arrangement, each song plays the performance they name: its Play is made on a
+// thread of its own (whose generator starts afresh, as in a player just started) after
+// as many plays that do not sound as the number asks.
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -17,6 +21,7 @@
 #endif
 
 #include "Commands.h"
+#include "PerformanceChoice.h"
 #include "PluginHost.h"
 #include "platform/HostWindow.h"
 
@@ -30,6 +35,7 @@ struct PlayOptions
     std::string strOut;
     std::string strPlugin;
     bool bInfo = false;
+    PerformanceChoice choice;
 };
 
 std::string Clock(int ms)
@@ -174,7 +180,17 @@ void RunPlay(const PlayOptions& opt)
     for (const std::string& song : opt.arrSongs) {
         if (quit)
             break;
-        if (mod.Play(const_cast<char*>(song.c_str())) != 0) {
+        int played = 1;
+        if (opt.choice.Given()) {
+            const int number = ResolvePerformance(song, opt.choice);
+            std::thread([&] {
+                SkipPlays(mod, song, number - 1);
+                played = mod.Play(const_cast<char*>(song.c_str()));
+            }).join();
+        } else {
+            played = mod.Play(const_cast<char*>(song.c_str()));
+        }
+        if (played != 0) {
             mod.Stop();
             if (output.IsFile())
                 throw CommandError(output.LastError());
@@ -242,6 +258,7 @@ void AddPlayCommand(CLI::App& app)
     cmd->add_option("--out", opt->strOut, "Write a WAV file instead of playing on the audio device");
     cmd->add_option("--plugin", opt->strPlugin, "The plug-in library (default: the one beside vantrel)");
     cmd->add_flag("--info", opt->bInfo, "Show the song information box (its fields) instead of playing");
+    AddPerformanceOptions(cmd, opt->choice);
     cmd->callback([opt] { RunPlay(*opt); });
 }
 

@@ -433,4 +433,36 @@ void ConnectHost(In_Module& mod, HWND mainWindow, HINSTANCE instance, CHostOutpu
     mod.outMod = output.Record();
 }
 
+void SkipPlays(In_Module& mod, const std::string& song, int plays)
+{
+    static Out_Module refusing = [] {
+        Out_Module o{};
+        o.version = 0x10;
+        o.description = const_cast<char*>("vantrel skipped plays");
+        o.Config = [](HWND) {};
+        o.About = [](HWND) {};
+        o.Init = [] {};
+        o.Quit = [] {};
+        o.Open = [](int, int, int, int, int) -> int { return -1; };
+        o.Close = [] {};
+        o.Write = [](char*, int) -> int { return 0; };
+        o.CanWrite = []() -> int { return 0; };
+        o.IsPlaying = []() -> int { return 0; };
+        o.Pause = [](int) -> int { return 0; };
+        o.SetVolume = [](int) {};
+        o.SetPan = [](int) {};
+        o.Flush = [](int) {};
+        o.GetOutputTime = []() -> int { return 0; };
+        o.GetWrittenTime = []() -> int { return 0; };
+        return o;
+    }();
+    Out_Module* saved = mod.outMod;
+    mod.outMod = &refusing;
+    for (int i = 0; i < plays; ++i) {
+        mod.Play(const_cast<char*>(song.c_str()));
+        mod.Stop();
+    }
+    mod.outMod = saved;
+}
+
 } // namespace vantrel::tool

@@ -71,4 +71,10 @@ VisState& Vis();
 // Fills in the host's members of the record: window, instance, hooks and output.
 void ConnectHost(In_Module& mod, HWND mainWindow, HINSTANCE instance, CHostOutput& output);
 
+// Lets the plug-in draw `plays` performances of `song` on the calling thread without
+// sounding them: each Play meets an output that refuses to open (so no decode thread
+// starts), and is stopped. The plug-in draws a performance in Play, from the calling
+// thread's generator, so the next Play on this thread is play number `plays` + 1.
+void SkipPlays(In_Module& mod, const std::string& song, int plays);
+
 } // namespace vantrel::tool
