@@ -15,9 +15,12 @@ unset DISPLAY
 # Wine's system processes start with the first program and keep its output open
 # until the wineserver ends; a server that stays up and a first program whose
 # output goes nowhere keep callers that read the output (ctest) from waiting.
+# That first program also leaves the windows to wine alone (X11 driver "Managed"
+# off): the display has no window manager, and for a managed window wine waits
+# up to a second, every time one is hidden, for one to answer.
 if [ ! -e /tmp/.win32vm-wineserver ]; then
     : >/tmp/.win32vm-wineserver
     wineserver -p >/dev/null 2>&1 </dev/null || true
-    wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null || true
 fi
 exec wine "$@" </dev/null
