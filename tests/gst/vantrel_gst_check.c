@@ -25,6 +25,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #define RATE 44100
 #define FRAME_BYTES 4
@@ -364,6 +365,60 @@ seek_and_compare (GstElement * pipeline, GstElement * sink, const Bytes * ref,
   g_byte_array_unref (pcm);
 }
 
+typedef struct
+{
+  GMutex lock;
+  GCond cond;
+  gboolean eos;
+} EosWatch;
+
+static GstPadProbeReturn
+on_sink_event (G_GNUC_UNUSED GstPad * pad, GstPadProbeInfo * info,
+    gpointer user_data)
+{
+  EosWatch *watch = user_data;
+  if (GST_EVENT_TYPE (GST_PAD_PROBE_INFO_EVENT (info)) == GST_EVENT_EOS) {
+    g_mutex_lock (&watch->lock);
+    watch->eos = TRUE;
+    g_cond_signal (&watch->cond);
+    g_mutex_unlock (&watch->lock);
+  }
+  return GST_PAD_PROBE_OK;
+}
+
+/* A seek while the sink holds EOS: appsink keeps EOS until its queue has been
+ * read, as an audio sink keeps it until the end has played. */
+static void
+seek_while_sink_holds_eos (GstElement * pipeline, GstElement * sink,
+    const Bytes * ref)
+{
+  EosWatch watch = { 0 };
+  GstPad *pad = gst_element_get_static_pad (sink, "sink");
+  gulong probe;
+  gint64 end = g_get_monotonic_time () + 30 * G_TIME_SPAN_SECOND;
+
+  g_mutex_init (&watch.lock);
+  g_cond_init (&watch.cond);
+  probe = gst_pad_add_probe (pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+      on_sink_event, &watch, NULL);
+  gst_element_seek_simple (pipeline, GST_FORMAT_TIME,
+      GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE, 23900 * GST_MSECOND);
+  g_mutex_lock (&watch.lock);
+  while (!watch.eos && g_cond_wait_until (&watch.cond, &watch.lock, end));
+  g_mutex_unlock (&watch.lock);
+  CHECK (watch.eos, "no EOS reached the sink after a seek to 23.9 s");
+  gst_pad_remove_probe (pad, probe);
+  gst_object_unref (pad);
+  /* Nothing read: the sink holds EOS now. A seek that waited for it would never
+   * return; the alarm ends the program then. */
+  alarm (60);
+  seek_and_compare (pipeline, sink, ref, 2 * GST_SECOND, GST_CLOCK_TIME_NONE,
+      10000);
+  alarm (0);
+  g_mutex_clear (&watch.lock);
+  g_cond_clear (&watch.cond);
+}
+
 static void
 check_seek (const char *song_path, const char *ref_path)
 {
@@ -413,6 +468,8 @@ check_seek (const char *song_path, const char *ref_path)
     gst_message_unref (m);
   }
   gst_object_unref (bus);
+
+  seek_while_sink_holds_eos (pipeline, sink, &ref);
 
   gst_element_set_state (pipeline, GST_STATE_NULL);
   gst_object_unref (sink);

@@ -23,6 +23,7 @@
 # where that is a failure.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+export LC_ALL=C  # pactl's labels are parsed below
 root=$PWD
 build=$(realpath "${BUILD_DIR:-build}")
 song=$root/examples/demo.vn
