@@ -445,9 +445,21 @@ gst_vantrel_dec_change_state (GstElement * element, GstStateChange transition)
   ret = GST_ELEMENT_CLASS (gst_vantrel_dec_parent_class)->change_state (element,
       transition);
   if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
-    /* The base class has stopped its task: nothing renders any more. */
+    GstNonstreamAudioDecoder *dec = GST_NONSTREAM_AUDIO_DECODER (self);
+
+    /* The base class has stopped its task: nothing renders any more. It forgets
+     * the loaded song only on the way to NULL, and back in PAUSED it would wait
+     * for nothing; so the element makes it load again from what upstream sends,
+     * as after NULL. */
     GST_NONSTREAM_AUDIO_DECODER_LOCK_MUTEX (self);
     gst_vantrel_dec_close_song (self);
+    dec->loaded_mode = FALSE;
+    dec->upstream_size = -1;
+    gst_adapter_clear (dec->input_data_adapter);
+    dec->cur_pos_in_samples = 0;
+    dec->num_decoded_samples = 0;
+    gst_segment_init (&dec->cur_segment, GST_FORMAT_TIME);
+    dec->discont = FALSE;
     GST_NONSTREAM_AUDIO_DECODER_UNLOCK_MUTEX (self);
   }
   return ret;

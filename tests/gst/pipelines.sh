@@ -22,7 +22,8 @@ for want in "Codec/Decoder/Audio" "audio/x-vnf" "format: S16LE" "rate: 44100" \
   "performance" "arrangement" "current-performance" "GstNonstreamAudioDecoder"; do
   grep -q -- "$want" "$work/inspect.txt" || fail "gst-inspect-1.0 vantreldec shows no '$want'"
 done
-t gst-inspect-1.0 vantrel | grep -q 'audio/x-vnf: vn' || fail "no type finder for .vn"
+t gst-inspect-1.0 vantrel >"$work/inspect-plugin.txt" || fail "gst-inspect-1.0 vantrel"
+grep -q 'audio/x-vnf: vn' "$work/inspect-plugin.txt" || fail "no type finder for .vn"
 echo "gst-inspect-1.0: vantreldec and the audio/x-vnf type finder"
 
 t gst-launch-1.0 -q filesrc location="$song" ! decodebin ! audio/x-raw,format=S16LE \

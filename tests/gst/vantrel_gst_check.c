@@ -72,10 +72,10 @@ make_pipeline (const char *song, const char *decoder_props, GstElement ** sink)
   gchar *escaped = g_strescape (song, NULL);
   gchar *desc = decoder_props
       ? g_strdup_printf ("filesrc location=\"%s\" ! vantreldec %s ! "
-      "appsink name=out sync=false", escaped, decoder_props)
+      "appsink name=out sync=false max-buffers=4", escaped, decoder_props)
       : g_strdup_printf ("filesrc location=\"%s\" ! decodebin ! "
       "audio/x-raw,format=S16LE,rate=44100,channels=2 ! "
-      "appsink name=out sync=false", escaped);
+      "appsink name=out sync=false max-buffers=4", escaped);
   GstElement *pipeline = gst_parse_launch (desc, &error);
 
   if (!pipeline) {
@@ -451,6 +451,17 @@ check_seek (const char *song_path, const char *ref_path)
           GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_SEGMENT, GST_SEEK_TYPE_SET,
           8 * GST_SECOND, GST_SEEK_TYPE_SET, 9 * GST_SECOND),
       "segment seek refused");
+  {
+    /* The segment's second, then SEGMENT_DONE (no EOS comes). */
+    GByteArray *pcm = g_byte_array_new ();
+    gboolean eos;
+    gsize got = pull (sink, pcm, RATE, NULL, &eos);
+    gssize diff = first_difference (pcm->data, ref.data + 8 * RATE * FRAME_BYTES,
+        MIN (got, (gsize) RATE));
+    CHECK (got == RATE && diff < 0, "segment 8 s to 9 s: %zu frames, differing "
+        "from the render at %zd", got, diff);
+    g_byte_array_unref (pcm);
+  }
   m = gst_bus_timed_pop_filtered (bus, 30 * GST_SECOND,
       GST_MESSAGE_SEGMENT_DONE | GST_MESSAGE_EOS | GST_MESSAGE_ERROR);
   CHECK (m && GST_MESSAGE_TYPE (m) == GST_MESSAGE_SEGMENT_DONE,
@@ -600,9 +611,13 @@ check_cycles (const char *song_path, int cycles)
 {
   int i;
   GRand *rand = g_rand_new_with_seed (15);
+  GByteArray *whole = library_pcm (song_path, 1, 30 * RATE);
 
   for (i = 0; i < cycles; ++i) {
-    GstElement *sink, *pipeline = make_pipeline (song_path, NULL, &sink);
+    /* decodebin builds its insides afresh after READY, and a parsed pipeline
+     * links them only once: the cycles that go back to READY name the element. */
+    GstElement *sink, *pipeline = make_pipeline (song_path, i % 10 == 0 ? "" : NULL,
+        &sink);
     GByteArray *pcm = g_byte_array_new ();
     gboolean eos;
     gint64 at = g_rand_int_range (rand, 0, 24000) * (gint64) GST_MSECOND;
@@ -617,15 +632,50 @@ check_cycles (const char *song_path, int cycles)
             GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE, at),
         "cycle %d: seek refused", i);
     pull (sink, pcm, 2048, NULL, &eos);
-    /* Every third cycle stops while the decoder is still running. */
+    /* Every third cycle stops while the decoder is still running; every tenth
+     * goes back to READY and plays again. */
     if (i % 3 == 0)
       gst_element_set_state (pipeline, GST_STATE_PAUSED);
+    if (i % 10 == 0) {
+      /* The whole performance again, from its first frame to EOS. */
+      GByteArray *again = g_byte_array_new ();
+      gst_element_set_state (pipeline, GST_STATE_READY);
+      if (!preroll (pipeline))
+        CHECK (FALSE, "cycle %d: no preroll after READY", i);
+      else {
+        int stale = 0;
+        gst_element_set_state (pipeline, GST_STATE_PLAYING);
+        /* appsink still hands out what it queued before READY first. */
+        for (;;) {
+          GstSample *sample = gst_app_sink_try_pull_sample (GST_APP_SINK (sink),
+              30 * GST_SECOND);
+          GstBuffer *buffer = sample ? gst_sample_get_buffer (sample) : NULL;
+          if (buffer && GST_BUFFER_OFFSET (buffer) == 0) {
+            GstMapInfo map;
+            gst_buffer_map (buffer, &map, GST_MAP_READ);
+            g_byte_array_append (again, map.data, (guint) map.size);
+            gst_buffer_unmap (buffer, &map);
+          }
+          if (sample)
+            gst_sample_unref (sample);
+          if (!buffer || GST_BUFFER_OFFSET (buffer) == 0 || ++stale > 10000)
+            break;
+        }
+        pull (sink, again, 0, NULL, &eos);
+        CHECK (eos && again->len == whole->len
+            && memcmp (again->data, whole->data, whole->len) == 0,
+            "cycle %d: after READY the performance does not play again from its "
+            "start to its end (%u bytes, %d stale samples)", i, again->len, stale);
+      }
+      g_byte_array_unref (again);
+    }
     gst_element_set_state (pipeline, GST_STATE_NULL);
     gst_object_unref (sink);
     gst_object_unref (pipeline);
     g_byte_array_unref (pcm);
   }
   g_rand_free (rand);
+  g_byte_array_unref (whole);
   printf ("cycles: %d play/seek/stop cycles\n", i);
 }
 

@@ -157,8 +157,8 @@ state() { pcm state "$work/keys.raw"; }
 sound_at_least() { awk -v s="$(state)" -v want="$1" 'BEGIN { split(s, a, " "); exit !(a[1] >= want) }'; }
 silence_at_least() { awk -v s="$(state)" -v want="$1" 'BEGIN { split(s, a, " "); exit !(a[2] >= want) }'; }
 sounding() { awk -v s="$(state)" 'BEGIN { split(s, a, " "); exit !(a[2] < 0.05) }'; }
-screen_shows() { screen | grep -q -- "$1"; }
-screen_lacks() { ! screen | grep -q -- "$1"; }
+screen_shows() { [[ "$(screen)" == *"$1"* ]]; }
+screen_lacks() { [[ "$(screen)" != *"$1"* ]]; }
 
 record "$work/keys.raw"
 tmux -S "$tmux_sock" new-session -d -s vn -x 100 -y 12 \
