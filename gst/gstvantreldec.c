@@ -36,6 +36,11 @@ struct _GstVantrelDec
   gchar *arrangement;
   gint current_performance;
 
+  /* The base class's sink pad event function, which the element's wraps. */
+  GstPadEventFunction base_sink_event;
+  /* A load failed since the last start (error already posted). */
+  gboolean load_failed;
+
   /* The loaded song (decoder mutex). */
   vantrel_song *song;
   gint32 length_ms;
@@ -126,6 +131,7 @@ gst_vantrel_dec_load_from_buffer (GstNonstreamAudioDecoder * dec,
   result = vantrel_song_open_memory (map.data, map.size, &song);
   gst_buffer_unmap (source_data, &map);
   if (result != VANTREL_OK) {
+    self->load_failed = TRUE;
     POST_ERROR (self, DECODE, ("%s", vantrel_get_last_error ()),
         ("vantrel_song_open_memory: %s", vantrel_strerror (result)));
     return FALSE;
@@ -142,6 +148,7 @@ gst_vantrel_dec_load_from_buffer (GstNonstreamAudioDecoder * dec,
   result = vantrel_song_prepare (song, requested,
       arrangement && *arrangement ? arrangement : NULL);
   if (result != VANTREL_OK) {
+    self->load_failed = TRUE;
     POST_ERROR (self, DECODE, ("%s", vantrel_get_last_error ()),
         ("vantrel_song_prepare (performance %d, arrangement %s): %s",
             requested, arrangement ? arrangement : "(any)",
@@ -199,12 +206,53 @@ gst_vantrel_dec_load_from_buffer (GstNonstreamAudioDecoder * dec,
       GST_AUDIO_FORMAT_S16LE, VANTREL_CHANNELS);
 }
 
+/* The tags go out as the (one) subsong's: the base class merges main tags into a
+ * list it then loses, once per load. */
 static GstTagList *
-gst_vantrel_dec_get_main_tags (GstNonstreamAudioDecoder * dec)
+gst_vantrel_dec_get_subsong_tags (GstNonstreamAudioDecoder * dec,
+    G_GNUC_UNUSED guint subsong)
 {
   GstVantrelDec *self = GST_VANTREL_DEC (dec);
+  GstTagList *tags;
 
-  return self->tags ? gst_tag_list_copy (self->tags) : NULL;
+  if (!self->tags)
+    return NULL;
+  tags = gst_tag_list_copy (self->tags);
+  gst_tag_list_add (tags, GST_TAG_MERGE_REPLACE, GST_TAG_DURATION,
+      (guint64) self->length_ms * GST_MSECOND, NULL);
+  return tags;
+}
+
+/* The base class never releases the EOS event it is given. Once the song is loaded
+ * (or its load has failed and said so) EOS means nothing more here, and the
+ * element takes it; before that the base class loads from what it has. */
+static gboolean
+gst_vantrel_dec_sink_event (GstPad * pad, GstObject * parent, GstEvent * event)
+{
+  GstVantrelDec *self = GST_VANTREL_DEC (parent);
+  GstNonstreamAudioDecoder *dec = GST_NONSTREAM_AUDIO_DECODER (parent);
+
+  if (GST_EVENT_TYPE (event) == GST_EVENT_EOS) {
+    gboolean loaded, failed;
+    gsize pending;
+
+    GST_NONSTREAM_AUDIO_DECODER_LOCK_MUTEX (self);
+    loaded = dec->loaded_mode;
+    failed = self->load_failed;
+    pending = gst_adapter_available (dec->input_data_adapter);
+    GST_NONSTREAM_AUDIO_DECODER_UNLOCK_MUTEX (self);
+    if (loaded || failed) {
+      gst_event_unref (event);
+      return loaded;
+    }
+    if (pending == 0) {
+      gst_event_unref (event);
+      GST_ELEMENT_ERROR (self, STREAM, DECODE, ("The song file is empty."),
+          ("EOS before any data"));
+      return FALSE;
+    }
+  }
+  return self->base_sink_event (pad, parent, event);
 }
 
 static GstClockTime
@@ -453,6 +501,7 @@ gst_vantrel_dec_change_state (GstElement * element, GstStateChange transition)
      * as after NULL. */
     GST_NONSTREAM_AUDIO_DECODER_LOCK_MUTEX (self);
     gst_vantrel_dec_close_song (self);
+    self->load_failed = FALSE;
     dec->loaded_mode = FALSE;
     dec->upstream_size = -1;
     gst_adapter_clear (dec->input_data_adapter);
@@ -478,7 +527,13 @@ gst_vantrel_dec_finalize (GObject * object)
 static void
 gst_vantrel_dec_init (GstVantrelDec * self)
 {
+  GstPad *sinkpad =
+      GST_NONSTREAM_AUDIO_DECODER_SINK_PAD (GST_NONSTREAM_AUDIO_DECODER (self));
+
   self->performance = 1;
+  self->base_sink_event = GST_PAD_EVENTFUNC (sinkpad);
+  gst_pad_set_event_function (sinkpad,
+      GST_DEBUG_FUNCPTR (gst_vantrel_dec_sink_event));
 }
 
 static void
@@ -525,7 +580,8 @@ gst_vantrel_dec_class_init (GstVantrelDecClass * klass)
 
   dec_class->loads_from_sinkpad = TRUE;
   dec_class->load_from_buffer = GST_DEBUG_FUNCPTR (gst_vantrel_dec_load_from_buffer);
-  dec_class->get_main_tags = GST_DEBUG_FUNCPTR (gst_vantrel_dec_get_main_tags);
+  dec_class->get_subsong_tags =
+      GST_DEBUG_FUNCPTR (gst_vantrel_dec_get_subsong_tags);
   dec_class->get_subsong_duration =
       GST_DEBUG_FUNCPTR (gst_vantrel_dec_get_subsong_duration);
   dec_class->get_supported_output_modes =

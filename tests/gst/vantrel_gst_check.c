@@ -286,9 +286,12 @@ check_pcm (const char *song_path, const char *ref_path)
   }
   CHECK (tags && gst_tag_list_get_uint (tags, GST_TAG_TRACK_NUMBER, &track)
       && track == 1, "track-number %u, not the performance 1", track);
-  printf ("pcm: %zu frames equal to the render, EOS; duration %" GST_TIME_FORMAT
-      "; tags %s\n", frames, GST_TIME_ARGS (duration),
-      tags ? gst_tag_list_to_string (tags) : "(none)");
+  {
+    gchar *shown = tags ? gst_tag_list_to_string (tags) : g_strdup ("(none)");
+    printf ("pcm: %zu frames equal to the render, EOS; duration %" GST_TIME_FORMAT
+        "; tags %s\n", frames, GST_TIME_ARGS (duration), shown);
+    g_free (shown);
+  }
 
   vantrel_song_close (song);
   if (tags)
