@@ -108,7 +108,7 @@ def fail(message):
     sys.exit(1)
 
 
-def whole(rec_path, ref_path):
+def whole(rec_path, ref_path, label):
     rec, ref = load(rec_path), load(ref_path)
     segs, unmatched = segments(rec, {"render": ref})
     if unmatched is not None:
@@ -129,7 +129,7 @@ def whole(rec_path, ref_path):
     if last["pos"] + last["len"] < end:
         fail(f"the recording ends at frame {last['pos'] + last['len']} of the render, "
              f"which sounds until {end}")
-    print(f"recording: the render's {end - start} frames (from its first sound, "
+    print(f"{label}: the recording holds the render's {end - start} frames (from its first sound, "
           f"{seconds(segs[0]['rec']):.3f}s into the recording) bit for bit, "
           f"in order" + (f"; {gaps} gap(s) of silence where the server ran dry" if gaps else ""))
 
@@ -189,6 +189,9 @@ def keys(rec_path, ref_path, entries_path):
     if pause is None or pause[0] < RATE:
         fail("no pause: the recording has no gap of silence of a second or more "
              "before the seek")
+    if pause[0] > 60 * RATE:
+        fail(f"the pause's gap lasts {seconds(pause[0]):.3f}s, longer than the test "
+             f"waited")
     gap, paused_at, skipped = pause
     print(f"pause: {seconds(gap):.3f}s of silence at {seconds(paused_at):.3f}s of the "
           f"performance; it went on {seconds(skipped):.3f}s later in the render")
@@ -222,7 +225,7 @@ def state(rec_path):
 if __name__ == "__main__":
     mode = sys.argv[1]
     if mode == "whole":
-        whole(sys.argv[2], sys.argv[3])
+        whole(sys.argv[2], sys.argv[3], sys.argv[4] if len(sys.argv) > 4 else "recording")
     elif mode == "keys":
         keys(sys.argv[2], sys.argv[3], sys.argv[4])
     elif mode == "state":

@@ -113,7 +113,7 @@ record "$work/play.raw"
   { cat "$work/play.txt"; fail "vantrel play failed"; }
 stop_recording "$work/play.raw"
 echo "vantrel play: $(head -n1 "$work/play.txt")"
-pcm whole "$work/play.raw" "$work/ref.raw" || fail "vantrel play did not sound the render's PCM"
+pcm whole "$work/play.raw" "$work/ref.raw" "vantrel play" || fail "vantrel play did not sound the render's PCM"
 
 # --- 2. gst-play-1.0 with vantreldec ---------------------------------------------------
 export GST_PLUGIN_PATH="$build/gst" GST_REGISTRY="$work/registry.bin"
@@ -123,7 +123,7 @@ timeout 120 gst-play-1.0 --no-interactive -q \
   --audiosink="pulsesink buffer-time=2000000 latency-time=20000" "$song" \
   >"$work/gst.txt" 2>&1 || { cat "$work/gst.txt"; fail "gst-play-1.0 failed"; }
 stop_recording "$work/gst.raw"
-pcm whole "$work/gst.raw" "$work/ref.raw" || fail "gst-play-1.0 did not sound the render's PCM"
+pcm whole "$work/gst.raw" "$work/ref.raw" "gst-play-1.0" || fail "gst-play-1.0 did not sound the render's PCM"
 
 # --- 3. the keys -----------------------------------------------------------------------
 # Each entry of performance 1 played from its start, as the seek plays it: render
