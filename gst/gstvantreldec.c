@@ -15,6 +15,10 @@
 GST_DEBUG_CATEGORY_STATIC (vantrel_dec_debug);
 #define GST_CAT_DEFAULT vantrel_dec_debug
 
+/* The highest "performance": reaching performance N draws N times (some 0.2 s for
+ * a million), on the streaming thread, which a state change waits for. */
+#define MAX_PERFORMANCE 1000000
+
 /* Frames per output buffer: about 93 ms, a few engine blocks. */
 #define FRAMES_PER_BUFFER 4096
 #define RATE VANTREL_SAMPLE_RATE
@@ -557,7 +561,7 @@ gst_vantrel_dec_class_init (GstVantrelDecClass * klass)
           "player (the same PCM as 'vantrel render --performance N'); 0 draws a "
           "number from 1 to 9999 at every load (read it from "
           "current-performance, the track-number tag or the INFO message)",
-          0, G_MAXINT, 1, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS));
+          0, MAX_PERFORMANCE, 1, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS));
   g_object_class_install_property (object_class, PROP_ARRANGEMENT,
       g_param_spec_string ("arrangement", "Arrangement",
           "Play the first performance from 'performance' on whose draw chose the "
