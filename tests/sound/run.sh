@@ -84,7 +84,10 @@ echo "pulseaudio $(pulseaudio --version | awk '{print $2}') (pid $pulse_pid): nu
 
 "$build/vantrel" render "$song" --raw --performance 1 -o "$work/ref.raw" 2>/dev/null
 
-recording_connected() { [ -n "$(pactl list short source-outputs)" ]; }
+# The parec just started is connected (not one stopped before, still listed).
+recording_connected() {
+  [[ "$(pactl list source-outputs)" == *"application.process.id = \"$parec_pid\""* ]]
+}
 # record FILE: starts parec on the sink's monitor.
 record() {
   parec -d vantrel.monitor --format=s16le --rate=44100 --channels=2 --raw >"$1" &
