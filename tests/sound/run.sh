@@ -78,9 +78,9 @@ fi
 pactl set-sink-volume vantrel 100%
 pactl set-sink-mute vantrel 0
 pactl set-source-volume vantrel.monitor 100%
-spec=$(pactl list sinks | sed -n 's/^\s*Sample Specification: //p')
-[ "$spec" = "s16le 2ch 44100Hz" ] || fail "the null sink is $spec"
-echo "pulseaudio $(pulseaudio --version | awk '{print $2}') (pid $pulse_pid): null sink $spec, volume 100 %"
+sample_format=$(pactl list sinks | sed -n 's/^\s*Sample Specification: //p')
+[ "$sample_format" = "s16le 2ch 44100Hz" ] || fail "the null sink is $sample_format"
+echo "pulseaudio $(pulseaudio --version | awk '{print $2}') (pid $pulse_pid): null sink $sample_format, volume 100 %"
 
 "$build/vantrel" render "$song" --raw --performance 1 -o "$work/ref.raw" 2>/dev/null
 
