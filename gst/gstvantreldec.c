@@ -129,6 +129,7 @@ gst_vantrel_dec_load_from_buffer (GstNonstreamAudioDecoder * dec,
   gst_vantrel_dec_close_song (self);
 
   if (!gst_buffer_map (source_data, &map, GST_MAP_READ)) {
+    self->load_failed = TRUE;
     POST_ERROR (self, FAILED, (NULL), ("cannot map the song data"));
     return FALSE;
   }
