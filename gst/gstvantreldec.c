@@ -136,8 +136,12 @@ gst_vantrel_dec_load_from_buffer (GstNonstreamAudioDecoder * dec,
   result = vantrel_song_open_memory (map.data, map.size, &song);
   gst_buffer_unmap (source_data, &map);
   if (result != VANTREL_OK) {
+    /* The library names the song "(memory)"; the user knows it by its own name. */
+    const char *reason = vantrel_get_last_error ();
+    if (g_str_has_prefix (reason, "(memory): "))
+      reason += strlen ("(memory): ");
     self->load_failed = TRUE;
-    POST_ERROR (self, DECODE, ("%s", vantrel_get_last_error ()),
+    POST_ERROR (self, DECODE, ("%s", reason),
         ("vantrel_song_open_memory: %s", vantrel_strerror (result)));
     return FALSE;
   }
