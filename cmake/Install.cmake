@@ -1,7 +1,8 @@
 # cmake --install: the tool, the library (shared and static), its header, pkg-config
 # and CMake package files, the Linux plug-in, the man page and the documentation.
 # Components: tool, lib (the shared library), dev (header, archive, package files),
-# plugin. Everything is relative to the prefix, so an installation can be moved.
+# gst (the GStreamer plug-in, in GStreamer's plug-in folder under the prefix, see
+# gst/CMakeLists.txt). Everything is relative to the prefix, so an installation can be moved.
 include(CMakePackageConfigHelpers)
 
 set(VANTREL_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/vantrel)
@@ -56,7 +57,11 @@ file(WRITE ${PROJECT_BINARY_DIR}/changelog.Debian
   "  * Release ${PROJECT_VERSION}.\n\n"
   " -- Vantrel developers <vantrel@example.org>  ${_date}\n")
 execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/changelog.Debian)
-foreach(_pair tool:vantrel lib:libvantrel1 dev:libvantrel-dev)
+set(_packages tool:vantrel lib:libvantrel1 dev:libvantrel-dev)
+if(TARGET gstvantrel)
+  list(APPEND _packages gst:gstreamer1.0-vantrel)
+endif()
+foreach(_pair ${_packages})
   string(REPLACE ":" ";" _pair ${_pair})
   list(GET _pair 0 _component)
   list(GET _pair 1 _package)

@@ -1,7 +1,7 @@
 # Debian packages from the same build (cpack -G DEB in the build folder, configured
 # with CMAKE_INSTALL_PREFIX=/usr): vantrel (the tool, the Linux plug-in, the man page),
-# libvantrel1 (the shared library) and libvantrel-dev (header, archive, pkg-config and
-# CMake files). Dependencies on system libraries come from dpkg-shlibdeps.
+# libvantrel1 (the shared library), libvantrel-dev (header, archive, pkg-config and
+# CMake files) and gstreamer1.0-vantrel (the GStreamer plug-in). Dependencies on system libraries come from dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantrel)
 set(CPACK_PACKAGE_VENDOR "The Vantrel developers")
@@ -12,6 +12,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player and renderer for VNF songs")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL tool lib dev)
+if(TARGET gstvantrel)
+  list(APPEND CPACK_COMPONENTS_ALL gst)
+endif()
 set(CPACK_COMPONENTS_GROUPING IGNORE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
@@ -45,5 +48,15 @@ libvantrel opens VNF songs (.vn) from files or memory, draws numbered
 performances and renders them to 44100 Hz 16-bit stereo PCM.
 This package holds the C header, the static library, the pkg-config file
 and the CMake package.")
+
+set(CPACK_DEBIAN_GST_PACKAGE_NAME gstreamer1.0-vantrel)
+set(CPACK_DEBIAN_GST_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_GST_DESCRIPTION "GStreamer plug-in for VNF songs
+VNF songs (.vn) hold MP3 clips and a structure of arrangements, sections
+and variations; every play draws a performance and mixes it live. This
+plug-in lets GStreamer players (playbin, gst-play-1.0 and the desktop
+players built on them) play them: the element vantreldec decodes them to
+44100 Hz 16-bit stereo with exact seeking, and a type finder recognises
+them.")
 
 include(CPack)

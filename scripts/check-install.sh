@@ -2,7 +2,8 @@
 # Installs the build in $BUILD_DIR (default build/) into a temporary prefix and checks
 # the installation: the files are there, the library exports only its C interface,
 # examples/c builds against the installed library through pkg-config and through
-# find_package(vantrel), and its renders equal the installed tool's byte for byte.
+# find_package(vantrel), and its renders equal the installed tool's byte for byte, as
+# does the installed GStreamer plug-in's output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
@@ -71,4 +72,13 @@ tail -c +$((12345 * 441 / 10 * 4 + 1)) "$work/tool-1.raw" >"$work/tool-exact.raw
 compare "performance 1 from 12345 ms" "$work/cm-exact.raw" "$work/tool-exact.raw"
 # The installed tool finds the installed plug-in.
 "$tool" play --info "$song" >/dev/null
+# The GStreamer plug-in, where GStreamer's own plug-in folder is under the prefix,
+# plays performance 1 from there (GST_PLUGIN_PATH, a registry of its own).
+if [ -e "$BUILD_DIR/gst/libgstvantrel.so" ]; then
+  gstdir=$prefix/$(pkg-config --variable=pluginsdir gstreamer-1.0 | sed "s|^$(pkg-config --variable=prefix gstreamer-1.0)/||")
+  [ -e "$gstdir/libgstvantrel.so" ] || { echo "check-install: the GStreamer plug-in is not in $gstdir" >&2; exit 1; }
+  GST_PLUGIN_PATH=$gstdir GST_REGISTRY=$work/registry.bin timeout 120 gst-launch-1.0 -q \
+    filesrc location="$song" ! decodebin ! audio/x-raw,format=S16LE ! filesink location="$work/gst-1.raw"
+  compare "performance 1 (installed GStreamer plug-in)" "$work/gst-1.raw" "$work/tool-1.raw"
+fi
 echo "check-install: the installation in a temporary prefix is complete and matches the tool"

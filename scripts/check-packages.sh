@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (vantrel, libvantrel1, libvantrel-dev) with CPack in
-# build-deb/ (or $DEB_BUILD_DIR), runs lintian on them (errors fail), installs them
-# with apt, checks the installed tool and pkg-config file, and removes them again.
+# Builds the Debian packages (vantrel, libvantrel1, libvantrel-dev,
+# gstreamer1.0-vantrel) with CPack in build-deb/ (or $DEB_BUILD_DIR), runs lintian on
+# them (errors fail), installs them with apt, checks the installed tool, pkg-config
+# file and GStreamer plug-in, and removes them again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${DEB_BUILD_DIR:-build-deb}
@@ -13,7 +14,8 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_
 cmake --build "$dir" -j"$(nproc)"
 rm -f "$dir"/*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
-debs=("$dir"/vantrel_*.deb "$dir"/libvantrel1_*.deb "$dir"/libvantrel-dev_*.deb)
+debs=("$dir"/vantrel_*.deb "$dir"/libvantrel1_*.deb "$dir"/libvantrel-dev_*.deb
+  "$dir"/gstreamer1.0-vantrel_*.deb)
 for d in "${debs[@]}"; do
   [ -f "$d" ] || { echo "check-packages: $d was not built" >&2; exit 1; }
   echo "  $(dpkg-deb -f "$d" Package) $(dpkg-deb -f "$d" Version): Depends: $(dpkg-deb -f "$d" Depends)"
@@ -30,7 +32,10 @@ if dpkg-query -W -f='${Status}' vantrel 2>/dev/null | grep -q "install ok instal
   echo "check-packages: vantrel is already installed here; not touching it" >&2
   exit 1
 fi
-remove() { $SUDO env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq vantrel libvantrel-dev libvantrel1 >/dev/null || true; }
+remove() {
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq vantrel libvantrel-dev libvantrel1 \
+    gstreamer1.0-vantrel >/dev/null || true
+}
 trap remove EXIT
 abs=()
 for d in "${debs[@]}"; do abs+=("$(realpath "$d")"); done
@@ -49,5 +54,17 @@ cc -o "$work/example" examples/c/vantrel-example.c $(env -u PKG_CONFIG_PATH pkg-
 "$work/example" examples/demo.vn "$work/1.raw" 1 2>/dev/null
 /usr/bin/vantrel render examples/demo.vn --raw -o "$work/tool-1.raw" 2>/dev/null
 cmp "$work/1.raw" "$work/tool-1.raw"
+# The installed GStreamer plug-in, found by GStreamer itself (no GST_PLUGIN_PATH, a
+# fresh registry), plays performance 1 exactly.
+plugin=$(dpkg -L gstreamer1.0-vantrel | grep '/libgstvantrel\.so$')
+[ "$(dirname "$plugin")" = "$(pkg-config --variable=pluginsdir gstreamer-1.0)" ] ||
+  { echo "check-packages: the plug-in is installed as $plugin, not in GStreamer's folder" >&2; exit 1; }
+export GST_REGISTRY="$work/registry.bin"
+env -u GST_PLUGIN_PATH gst-inspect-1.0 vantreldec >"$work/inspect.txt"
+grep -q "Codec/Decoder/Audio" "$work/inspect.txt"
+echo "  gst-inspect-1.0 vantreldec: $(sed -n 's/^ *Long-name *//p' "$work/inspect.txt"), from $plugin"
+env -u GST_PLUGIN_PATH timeout 120 gst-launch-1.0 -q filesrc location=examples/demo.vn ! decodebin \
+  ! audio/x-raw,format=S16LE ! filesink location="$work/gst-1.raw"
+cmp "$work/gst-1.raw" "$work/tool-1.raw"
 rm -rf "$work"
 echo "check-packages: the packages build, pass lintian, install and work"

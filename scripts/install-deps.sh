@@ -14,6 +14,11 @@ PACKAGES=(
   googletest libgtest-dev
   clang libclang-rt-14-dev  # the fuzz build: libFuzzer and the sanitizer runtimes
   lintian                # checks the Debian packages (scripts/check-packages.sh)
+  # The GStreamer plug-in (gst/): headers, and the tools and elements its tests use
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps
+  # A real sound server for vantrel play and gst-play-1.0 (tests/sound/run.sh)
+  pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio tmux
   qemu-system-x86 debootstrap e2fsprogs  # the emulated PC that runs the i686 build (scripts/win32vm)
 )
 PACKAGES+=("$@")

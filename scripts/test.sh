@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the normal build; the same
+# Installs what is missing, builds, and runs every test: the normal build (with the
+# GStreamer plug-in's pipelines); vantrel play and gst-play-1.0 on a PulseAudio
+# server of the test's own; the same
 # tests built with AddressSanitizer and UndefinedBehaviorSanitizer, and damaged song
 # files through the tool built so; the plug-in's threads under ThreadSanitizer; the
 # fuzzing harnesses on their corpora and for a short run; the Windows builds.
@@ -11,6 +13,9 @@ jobs=$(nproc)
 echo "== build and test"
 BUILD_DIR=build scripts/build.sh
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== vantrel play and gst-play-1.0 on a real sound server (PulseAudio, null sink)"
+BUILD_DIR=build tests/sound/run.sh
 
 echo "== install into a temporary prefix; examples/c against the installed library"
 BUILD_DIR=build scripts/check-install.sh

@@ -210,11 +210,14 @@ void RunPlay(const PlayOptions& opt)
                         total < 0 ? ", not a playable song" : "");
         std::fflush(stdout);
 
+        bool ended = false;
         for (;;) {
             CHostWindow::Message m{};
             if (window.WaitMessage(m, std::chrono::milliseconds(terminal.Active() ? 0 : 200))) {
-                if (m.nMessage == WM_WA_MPEG_EOF)
+                if (m.nMessage == WM_WA_MPEG_EOF) {
+                    ended = true;
                     break;
+                }
                 continue;
             }
             if (!terminal.Active())
@@ -233,6 +236,9 @@ void RunPlay(const PlayOptions& opt)
                         mod.IsPaused() ? "paused " : "       ");
             std::fflush(stdout);
         }
+        // At the song's end the device plays out its last stretch; a stop (q) drops it.
+        if (ended)
+            output.Drain();
         mod.Stop();
         if (terminal.Active())
             std::printf("\n");

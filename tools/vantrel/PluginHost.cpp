@@ -369,6 +369,21 @@ void CHostOutput::Finish()
     out->Commit();
 }
 
+void CHostOutput::Drain()
+{
+    Impl& d = *m_pImpl;
+    if (IsFile() || !d.pHandle)
+        return;
+    {
+        std::unique_lock<std::mutex> guard(d.lock);
+        d.wake.wait(guard, [&] { return d.bPaused || (d.buffer.empty() && !d.bFeeding); });
+        if (d.bPaused)
+            return;
+    }
+    // The feeder waits for more; the device plays out what it was given.
+    out123_drain(d.pHandle);
+}
+
 CHostOutput::~CHostOutput()
 {
     Release();

@@ -51,6 +51,9 @@ public:
     void Finish();
     // Stops the device, or closes the WAV data without completing the output file.
     void Release() noexcept;
+    // Device mode: waits until everything written has been played (at the end of a
+    // song; Release alone drops what the device still holds, as a stop must).
+    void Drain();
 
 private:
     struct Impl;
