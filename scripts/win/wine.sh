@@ -57,14 +57,15 @@ init_prefix() {
 # VANTREL_WINE_PERSIST seconds (default 30) after the last program ends (the
 # seconds must be glued to -p), and the
 # system processes are started by a program whose output goes nowhere.
-# That program also leaves the windows to wine alone (X11 driver "Managed" off):
-# our displays have no window manager, and for a managed window wine waits up to
-# a second, every time one is hidden, for one to answer.
+# That program also sets two things in the prefix (test-prefix.reg beside this
+# script): windows are left to wine alone (our displays have no window manager,
+# and for a managed window wine waits up to a second, every time one is hidden,
+# for one to answer), and a program that crashes ends with its backtrace instead
+# of waiting for someone to close wine's crash dialog.
 # (Nothing started here may keep the lock's descriptor 9: it would hold the lock.)
 start_server() {
     if "$(server)" -p"${VANTREL_WINE_PERSIST:-30}" >/dev/null 2>&1 </dev/null 9>&-; then
-        "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null 9>&- ||
-            true
+        "$WINE64" regedit /S "$VANTREL_ROOT/scripts/win/test-prefix.reg" >/dev/null 2>&1 </dev/null 9>&- || true
     fi
 }
 

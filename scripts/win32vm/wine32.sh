@@ -15,12 +15,18 @@ unset DISPLAY
 # Wine's system processes start with the first program and keep its output open
 # until the wineserver ends; a server that stays up and a first program whose
 # output goes nowhere keep callers that read the output (ctest) from waiting.
-# That first program also leaves the windows to wine alone (X11 driver "Managed"
-# off): the display has no window manager, and for a managed window wine waits
-# up to a second, every time one is hidden, for one to answer.
-if [ ! -e /tmp/.win32vm-wineserver ]; then
-    : >/tmp/.win32vm-wineserver
-    wineserver -p >/dev/null 2>&1 </dev/null || true
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null || true
-fi
+# That first program also sets two things in the prefix (scripts/win/test-prefix.reg):
+# windows are left to wine alone (the display has no window manager, and for a
+# managed window wine waits up to a second, every time one is hidden, for one to
+# answer), and a program that crashes ends with its backtrace instead of waiting
+# for someone to close wine's crash dialog.
+# Programs started side by side wait for the first one's setup (the lock).
+(
+    flock 9
+    if [ ! -e /tmp/.win32vm-wineserver ]; then
+        wineserver -p >/dev/null 2>&1 </dev/null 9>&- || true
+        wine regedit /S "$(dirname "$0")/../win/test-prefix.reg" >/dev/null 2>&1 </dev/null 9>&- || true
+        : >/tmp/.win32vm-wineserver
+    fi
+) 9>/tmp/.win32vm-wineserver.lock
 exec wine "$@" </dev/null
