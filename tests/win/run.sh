@@ -10,15 +10,16 @@
 #
 # Steps, each reported as ok or FAILED, then a closing "win: N passed, N failed" line:
 #   build i686 and x86_64 (scripts/win/build.sh), check the plug-in DLLs as the host
-#   sees them (check_plugin_pe.py), build the Linux references (win_smoke and
-#   vantrel; LINUX_VANTREL names an already built vantrel instead), start an Xvfb
-#   display for wine (windows and dialogs need one) and create the wine prefix, run
-#   the unit tests and the plug-in's host tests (the x86_64 builds of tests/ and
-#   tests/plugin/, unless VANTREL_WIN_TESTS=0) and win_file_check and win_dll_check
-#   under wine, compare vantrel.exe with the Linux vantrel and play with render
-#   (check_tool.py), compare wine's and Linux's decoded PCM (check_decode.py), test
-#   the PE inspector and inspect every i686 and x86_64 binary, then (with
-#   VANTREL_WIN_I686_RUN=1) run the i686 tests in the emulated PC (tests/win/run-i686.sh).
+#   sees them (check_plugin_pe.py), build the Linux references
+#   (win_smoke and vantrel; LINUX_VANTREL names an already built vantrel instead),
+#   start an Xvfb display for wine (windows and dialogs need one) and create the
+#   wine prefix, run the unit tests and the plug-in's host tests (the x86_64 builds
+#   of tests/ and tests/plugin/, unless VANTREL_WIN_TESTS=0) and win_file_check and
+#   win_dll_check under wine, compare vantrel.exe with the Linux vantrel (PCM, WAV,
+#   FLAC, pack) and play with render (check_tool.py --files), compare wine's and
+#   Linux's decoded PCM (check_decode.py), test the PE inspector and inspect every
+#   i686 and x86_64 binary, then (with VANTREL_WIN_I686_RUN=1) run the i686 tests in
+#   the emulated PC (tests/win/run-i686.sh).
 # Installs what it needs (as root, apt-get). Exit code 0 only when every step passed.
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/win/common.sh"
@@ -119,7 +120,7 @@ inspect_all() {
 }
 
 ensure_packages python3 lame wine64 xvfb cmake ninja-build g++ pkg-config libmpg123-dev \
-    libsndfile1-dev libmp3lame-dev libcli11-dev nlohmann-json3-dev
+    libsndfile1-dev libmp3lame-dev libopusenc-dev libcli11-dev nlohmann-json3-dev
 
 step "build i686" "$WIN/build.sh" i686
 step "build x86_64" "$WIN/build.sh" x86_64
@@ -136,7 +137,8 @@ if [ "${VANTREL_WIN_TESTS:-1}" != 0 ]; then
             -E 'ThreeHundredPlayCycles'
 
 fi
-step "vantrel.exe render and play vs Linux render" python3 "$ROOT/tests/win/check_tool.py" \
+step "vantrel.exe render (PCM, WAV, FLAC, Ogg, Opus, MP3), pack and play vs Linux" \
+    python3 "$ROOT/tests/win/check_tool.py" --files \
     --linux "$LINUX_VANTREL" --windows "$ROOT/build-win-x86_64/vantrel.exe" "$ROOT/examples/demo.vn"
 step "win_file_check under wine" in_checks "$WIN/wine.sh" ./win_file_check.exe
 step "win_dll_check under wine" in_checks "$WIN/wine.sh" ./win_dll_check.exe win_probe.dll
