@@ -10,7 +10,8 @@
 #
 # Steps, each reported as ok or FAILED, then a closing "win: N passed, N failed" line:
 #   build i686 and x86_64 (scripts/win/build.sh), check the plug-in DLLs as the host
-#   sees them (check_plugin_pe.py), build the Linux references
+#   sees them (check_plugin_pe.py), make the setup program and check it as Windows
+#   sees it (scripts/win/installer.sh, inspect-pe.py), build the Linux references
 #   (win_smoke and vantrel; LINUX_VANTREL names an already built vantrel instead),
 #   start an Xvfb display for wine (windows and dialogs need one) and create the
 #   wine prefix, run the unit tests and the plug-in's host tests (the x86_64 builds
@@ -119,12 +120,29 @@ inspect_all() {
     return $ok
 }
 
+# The setup program as Windows sees it before running it: a 32-bit program with the
+# version block, a manifest that asks for no rights (it asks for them itself when
+# the player's folder needs them), no signature, system DLLs only. The check must
+# also be able to fail: the same file cannot pass for one that requires administrators.
+setup_checks() {
+    local setup
+    setup=$("$WIN/installer.sh" --no-build) || return 1
+    "$WIN/inspect-pe.py" "$setup" --expect-machine i386 --expect-exports '' --system-imports-only \
+        --expect-version 1.0.0.1 --expect-execution-level asInvoker --expect-unsigned >/dev/null || return 1
+    if "$WIN/inspect-pe.py" "$setup" --expect-execution-level requireAdministrator >/dev/null 2>&1; then
+        log "inspect-pe.py passed asInvoker for requireAdministrator"
+        return 1
+    fi
+    "$WIN/inspect-pe.py" "$setup" | grep -E '^(version|manifest|signature|machine)|ProductName' >&2
+}
+
 ensure_packages python3 lame wine64 xvfb cmake ninja-build g++ pkg-config libmpg123-dev \
-    libsndfile1-dev libmp3lame-dev libopusenc-dev libcli11-dev nlohmann-json3-dev
+    libsndfile1-dev libmp3lame-dev libopusenc-dev libcli11-dev nlohmann-json3-dev nsis
 
 step "build i686" "$WIN/build.sh" i686
 step "build x86_64" "$WIN/build.sh" x86_64
 step "plug-in DLLs: exports, imports, version, dialog" plugin_pe_checks
+step "setup program: makensis, version block, manifest" setup_checks
 step "build Linux references" linux_reference
 trap stop_display EXIT
 step "X display for wine" start_display
