@@ -46,11 +46,12 @@ sed 's/$/\r/' "$VANTREL_ROOT/scripts/win/installer/README.txt" >"$STAGE/README.t
 
 mkdir -p "$VANTREL_ROOT/dist"
 OUT=$VANTREL_ROOT/dist/vantrel-$VERSION-setup.exe
-TMP_OUT=$VANTREL_ROOT/dist/.vantrel-$VERSION-setup.exe.tmp
-rm -f "$TMP_OUT"
+TMP_OUT=$(mktemp "$VANTREL_ROOT/dist/.vantrel-setup.XXXXXX")
+trap 'rm -f "$TMP_OUT"' EXIT
 log "makensis $(makensis -VERSION) -> $OUT"
 makensis -V2 -NOCD -DVERSION="$VERSION" -DSOURCE="$STAGE" -DOUTFILE="$TMP_OUT" \
     "$VANTREL_ROOT/scripts/win/installer/vantrel.nsi" >&2
+chmod 644 "$TMP_OUT"
 mv -f "$TMP_OUT" "$OUT"
 log "wrote $OUT ($(stat -c %s "$OUT") bytes)"
 echo "$OUT"
