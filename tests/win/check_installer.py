@@ -15,7 +15,8 @@ player's own setup writes. Then, in order:
   vantrel.exe finds the plug-in in ..\\Plugins;
 - a second `setup.exe /S` over a damaged install repairs it: one entry, same files;
 - with the player running, `setup.exe /S` stops with exit code 3 (the message box's
-  silent answer) and the uninstaller stops too, and neither changes anything; `/D=` a folder without
+  silent answer) and the uninstaller stops too, and neither changes anything; so
+  does the setup while another program holds the plug-in loaded; `/D=` a folder without
   winamp.exe stops with exit code 4 and writes nothing;
 - the QuietUninstallString removes exactly what was installed: the folder tree and
   the registry are as before the first install;
@@ -150,10 +151,11 @@ def running_uninstaller_copies():
 class FakePlayer:
     """The player's stand-in running, its window made (it writes a file then)."""
 
-    def __init__(self, wine, exe, ready):
+    def __init__(self, wine, exe, ready, hold=None):
         if os.path.exists(ready):
             os.remove(ready)
-        self.proc = subprocess.Popen([wine, exe, "Z:" + ready.replace("/", "\\")],
+        extra = ["--hold", hold] if hold else []
+        self.proc = subprocess.Popen([wine, exe, "Z:" + ready.replace("/", "\\"), *extra],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: os.path.exists(ready) or self.proc.poll() is not None, "the fake player's window")
         if self.proc.poll() is not None:
@@ -274,6 +276,16 @@ def main():
         player.close()
     check(tree(a) == installed, "the install was changed while the player ran")
     check(pf.reg_tree(UNINST) == reg_installed, "the registry was changed while the player ran")
+
+    print("the plug-in held by a program without the player's window:")
+    holder = FakePlayer(pf.wine, a_win + r"\winamp.exe", ready, hold=a_win + r"\Plugins\in_vantrel.dll")
+    try:
+        rc, text = pf.run(setup, "/S")
+        check(rc == EXIT_PLAYER_RUNNING, f"setup /S with the plug-in in use: exit {rc}, expected "
+                                         f"{EXIT_PLAYER_RUNNING}: {text.strip()}")
+    finally:
+        holder.close()
+    check(tree(a) == installed, "the install was changed while the plug-in was in use")
 
     print("a folder without winamp.exe:")
     rc, text = pf.run(setup, "/S", "/D=" + empty_win)

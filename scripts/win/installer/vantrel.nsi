@@ -63,6 +63,8 @@ Var PlayerDir ; the uninstaller's: the player's folder (its $INSTDIR is our own 
 !insertmacro MUI_PAGE_COMPONENTS
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup will install the plug-in into the Plugins folder of the Winamp folder below, and the other components into a folder named ${OWN_DIR} inside it. Winamp was looked for where its own setup registers it; to use another copy of Winamp, choose the folder that holds its ${PLAYER_EXE}."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Winamp folder"
+!define MUI_PAGE_HEADER_TEXT "Choose the Winamp Folder"
+!define MUI_PAGE_HEADER_SUBTEXT "Choose the Winamp that is to play VNF songs."
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -102,8 +104,11 @@ Function ${un}CheckPlayerClosed
         FileClose $1
         ${Break}
       ${EndIf}
+      StrCpy $1 "The plug-in $0\Plugins\in_vantrel.dll is in use (by Winamp, or by another program that plays through it).$\r$\n$\r$\nClose that program, then click Retry."
+    ${Else}
+      StrCpy $1 "Winamp is running.$\r$\n$\r$\nClose Winamp, then click Retry."
     ${EndIf}
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Winamp is running (or holds the plug-in $0\Plugins\in_vantrel.dll open).$\r$\n$\r$\nClose Winamp, then click Retry." /SD IDCANCEL IDRETRY retry
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$1" /SD IDCANCEL IDRETRY retry
     SetErrorLevel ${EXIT_PLAYER_RUNNING}
     Quit
   retry:
@@ -120,6 +125,7 @@ FunctionEnd
 Function ${un}CanWrite
   Exch $0
   Push $1
+  SetDetailsPrint none
   ClearErrors
   FileOpen $1 "$0\vantrel-setup-check.tmp" w
   ${If} ${Errors}
@@ -129,6 +135,7 @@ Function ${un}CanWrite
     Delete "$0\vantrel-setup-check.tmp"
     StrCpy $0 1
   ${EndIf}
+  SetDetailsPrint lastused
   Pop $1
   Exch $0
 FunctionEnd
