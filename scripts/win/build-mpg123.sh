@@ -11,9 +11,7 @@
 # settings (stamp file), so CI pays for the build once per machine.
 #
 # The source comes from "apt-get source mpg123" (deb-src entries are added by
-# enable-deb-src.sh). Its checksums are checked against the .dsc, which apt has
-# itself checked against the signed index; a missing detached upstream signature
-# (.asc) on the mirror is tolerated for that reason.
+# enable-deb-src.sh; fetch_deb_source in common.sh checks and unpacks it).
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -52,55 +50,6 @@ already_built() {
     [ -f "$PREFIX/lib/libmpg123.a" ] && [ -f "$PREFIX/include/mpg123.h" ] &&
         [ -f "$PREFIX/lib/libout123.a" ] && [ -f "$PREFIX/include/out123.h" ] &&
         [ -f "$PREFIX/.vantrel-stamp" ] && [ "$(cat "$PREFIX/.vantrel-stamp")" = "$STAMP_TEXT" ]
-}
-
-# Leaves the path of the unpacked, patched source tree in SRC_DIR.
-fetch_source() {
-    local dl=$VANTREL_CACHE/src/mpg123-download
-    mkdir -p "$VANTREL_CACHE/src"
-    SRC_DIR=$(find "$VANTREL_CACHE/src" -maxdepth 2 -name .vantrel-unpacked -path '*/mpg123-*/*' \
-        -printf '%h\n' 2>/dev/null | sort -V | tail -n 1)
-    if [ -n "$SRC_DIR" ]; then
-        log "using unpacked source $SRC_DIR"
-        return
-    fi
-    ensure_packages dpkg-dev
-    [ "$(id -u)" = 0 ] || die "need root to add deb-src entries and fetch the source"
-    local changed
-    changed=$("$VANTREL_ROOT/scripts/win/enable-deb-src.sh")
-    if [ "$changed" = changed ] || ! apt-cache showsrc mpg123 >/dev/null 2>&1 ||
-        [ -z "$(apt-cache showsrc mpg123 2>/dev/null)" ]; then
-        _apt_updated=0
-        apt_update_once
-    fi
-    rm -rf "$dl"
-    mkdir -p "$dl"
-    log "apt-get source --download-only mpg123"
-    # Fails when the mirror lacks the .asc; the checks below decide.
-    (cd "$dl" && apt-get source --download-only -qq mpg123 >&2) || true
-    local dsc
-    dsc=$(ls "$dl"/mpg123_*.dsc 2>/dev/null | sort -V | tail -n 1)
-    [ -n "$dsc" ] || die "apt-get source did not fetch a .dsc for mpg123"
-    # Every file named in Checksums-Sha256 must match; only a .asc may be absent.
-    local sum name n=0
-    while read -r sum _ name; do
-        if [ ! -f "$dl/$name" ]; then
-            case $name in *.asc) log "not on the mirror (ignored): $name"; continue ;; esac
-            die "missing source file $name"
-        fi
-        [ "$(sha256sum "$dl/$name" | cut -d' ' -f1)" = "$sum" ] || die "checksum mismatch: $name"
-        n=$((n + 1))
-    done < <(awk '/^Checksums-Sha256:/ { on = 1; next } /^[^ ]/ { on = 0 } on && NF == 3 { print }' "$dsc")
-    [ "$n" -ge 2 ] || die "no verified source files in $dsc"
-    local version
-    version=$(awk '/^Version:/ { print $2 }' "$dsc")
-    SRC_DIR=$VANTREL_CACHE/src/mpg123-$version
-    rm -rf "$SRC_DIR"
-    # Checksums were verified above; --no-check only skips the signature check
-    # for which no keyring is installed.
-    dpkg-source --no-check -x "$dsc" "$SRC_DIR" >&2
-    touch "$SRC_DIR/.vantrel-unpacked"
-    rm -rf "$dl"
 }
 
 build() {
@@ -143,7 +92,7 @@ build() {
 }
 
 fetch_source_locked() {
-    fetch_source
+    fetch_deb_source mpg123
     printf '%s\n' "$SRC_DIR" >"$VANTREL_CACHE/.mpg123-src-dir"
 }
 

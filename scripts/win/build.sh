@@ -5,8 +5,10 @@
 #
 # i686 is the product (the host is a 32-bit program); x86_64 is its twin, the one
 # that runs under wine64 here. Installs the missing Debian packages (as root),
-# builds libmpg123 for the architecture into the cache (scripts/win/build-mpg123.sh),
-# then configures and builds into build-win-ARCH/ (BUILD_DIR overrides).
+# builds libmpg123 and libout123 (scripts/win/build-mpg123.sh) and the tool's audio
+# file libraries (scripts/win/build-audio.sh: libsndfile with FLAC, Ogg Vorbis and
+# Opus, libopusenc, LAME) for the architecture into the cache, then configures and
+# builds into build-win-ARCH/ (BUILD_DIR overrides).
 # The Windows check programs (tests/win/src), vantrel.exe (the tool) and the unit
 # tests are built for both architectures. The tool's header-only libraries
 # (CLI11, nlohmann-json) are the build machine's Debian packages, seen through a
@@ -29,13 +31,15 @@ t0=$SECONDS
 # shellcheck disable=SC2046 # a list of package names
 ensure_packages cmake ninja-build make dpkg-dev $(mingw_packages "$ARCH")
 MPG123_PREFIX=$("$VANTREL_ROOT/scripts/win/build-mpg123.sh" "$ARCH")
+AUDIO_PREFIX=$("$VANTREL_ROOT/scripts/win/build-audio.sh" "$ARCH")
 TEST_OPTIONS=(-DVANTREL_TESTS=OFF)
 ensure_packages libcli11-dev nlohmann-json3-dev
 HEADERS=$VANTREL_CACHE/tool-headers
 mkdir -p "$HEADERS/include"
 ln -sfn /usr/include/CLI "$HEADERS/include/CLI"
 ln -sfn /usr/include/nlohmann "$HEADERS/include/nlohmann"
-TOOL_OPTIONS=(-DVANTREL_TOOLS=ON -DVANTREL_BENCH=OFF -DVANTREL_HEADERS_PREFIX="$HEADERS")
+TOOL_OPTIONS=(-DVANTREL_TOOLS=ON -DVANTREL_BENCH=OFF -DVANTREL_HEADERS_PREFIX="$HEADERS"
+    -DVANTREL_AUDIO_PREFIX="$AUDIO_PREFIX")
 if [ "${VANTREL_WIN_TESTS:-1}" != 0 ]; then
     GTEST_PREFIX=$("$VANTREL_ROOT/scripts/win/build-googletest.sh" "$ARCH")
     TEST_OPTIONS=(-DVANTREL_TESTS=ON -DGTest_DIR="$GTEST_PREFIX/lib/cmake/GTest")

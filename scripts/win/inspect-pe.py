@@ -5,11 +5,13 @@
                   [--expect-machine i386|amd64] [--expect-exports NAME,...]
                   [--expect-dll-name NAME] [--system-imports-only]
                   [--expect-version A.B.C.D] [--expect-dialog ID ...]
+                  [--expect-execution-level LEVEL] [--expect-unsigned]
 
 Prints the machine, the export directory (DLL name and exported names), the
 imported DLLs (direct and delay-loaded) and the resources, with the strings of
-the version block and the dialogs' templates (caption, font, and each control's
-class, id, text, position and styles). Each --expect option adds a check;
+the version block, the dialogs' templates (caption, font, and each control's
+class, id, text, position and styles), the manifest's requested execution level
+and whether the file carries an Authenticode signature. Each --expect option adds a check;
 the exit code is 0 when all checks pass, 1 when one fails, 2 when the file
 cannot be read as a PE image. Uses only the standard library, so it runs
 wherever python3 does, with no binutils needed.
@@ -28,6 +30,7 @@ RESOURCE_TYPES = {
     19: "PLUGPLAY", 20: "VXD", 21: "ANICURSOR", 22: "ANIICON", 23: "HTML", 24: "MANIFEST",
 }
 RT_DIALOG = 5
+RT_MANIFEST = 24
 RT_VERSION = 16
 
 # DLLs that every supported Windows ships. Anything else (a compiler's runtime
@@ -356,6 +359,10 @@ def inspect(path):
         "version": None,
         "dialogs": [],
         "dialog_templates": {},
+        "manifest": None,
+        "execution_level": None,
+        # The certificate table (data directory 4) holds an Authenticode signature.
+        "signed": pe.directory(4)[1] > 0,
     }
     for r in pe.resources():
         rtype = RESOURCE_TYPES.get(r["type"], r["type"]) if isinstance(r["type"], int) else r["type"]
@@ -365,7 +372,20 @@ def inspect(path):
         elif r["type"] == RT_DIALOG:
             report["dialogs"].append(r["name"])
             report["dialog_templates"][r["name"]] = parse_dialog(r["data"])
+        elif r["type"] == RT_MANIFEST:
+            report["manifest"] = r["data"].decode("utf-8-sig", "replace")
+            report["execution_level"] = execution_level(r["data"])
     return report
+
+
+def execution_level(manifest):
+    """The requestedExecutionLevel's level in a manifest's XML text, or None."""
+    import xml.etree.ElementTree as ET
+    root = ET.fromstring(manifest)
+    for el in root.iter():
+        if el.tag.split("}")[-1] == "requestedExecutionLevel":
+            return el.get("level")
+    return None
 
 
 def normalise_version(text):
@@ -409,6 +429,14 @@ def run_checks(report, args):
                                         f"expected {args.expect_version}")
             if not v["strings"]:
                 failures.append("version resource has no string table")
+    if args.expect_execution_level:
+        if report["manifest"] is None:
+            failures.append("no manifest resource")
+        elif report["execution_level"] != args.expect_execution_level:
+            failures.append(f"manifest requests execution level {report['execution_level']!r}, "
+                            f"expected {args.expect_execution_level!r}")
+    if args.expect_unsigned and report["signed"]:
+        failures.append("the file carries a signature (certificate table)")
     for dialog in args.expect_dialog or []:
         if dialog not in report["dialogs"]:
             failures.append(f"no dialog resource with id {dialog} (have {report['dialogs']})")
@@ -448,6 +476,9 @@ def print_text(report, functions):
         for table, strings in v["strings"].items():
             for key, value in strings.items():
                 print(f"  [{table}] {key} = {value}")
+    if report["manifest"] is not None:
+        print(f"manifest: requested execution level {report['execution_level']}")
+    print(f"signature: {'present' if report['signed'] else 'none'}")
     if report["dialogs"]:
         print(f"dialogs: {', '.join(str(d) for d in report['dialogs'])}")
     for name, d in report["dialog_templates"].items():
@@ -471,6 +502,9 @@ def main(argv=None):
     ap.add_argument("--system-imports-only", action="store_true")
     ap.add_argument("--expect-version", metavar="A.B.C.D")
     ap.add_argument("--expect-dialog", metavar="ID", type=int, action="append")
+    ap.add_argument("--expect-execution-level", metavar="LEVEL",
+                    help="asInvoker, highestAvailable or requireAdministrator")
+    ap.add_argument("--expect-unsigned", action="store_true")
     args = ap.parse_args(argv)
 
     try:

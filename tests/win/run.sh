@@ -9,15 +9,17 @@
 #
 # Steps, each reported as ok or FAILED, then a closing "win: N passed, N failed" line:
 #   build i686 and x86_64 (scripts/win/build.sh), check the plug-in DLLs as the host
-#   sees them (check_plugin_pe.py), build the Linux references (win_smoke and
-#   vantrel; LINUX_VANTREL names an already built vantrel instead), start an Xvfb
-#   display for wine (windows and dialogs need one) and create the wine prefix, run
-#   the unit tests and the plug-in's host tests (the x86_64 builds of tests/ and
-#   tests/plugin/, unless VANTREL_WIN_TESTS=0) and win_file_check and win_dll_check
-#   under wine, compare vantrel.exe with the Linux vantrel and play with render
-#   (check_tool.py), compare wine's and Linux's decoded PCM (check_decode.py), test
-#   the PE inspector and inspect every i686 and x86_64 binary, then run the i686
-#   tests in the emulated PC (tests/win/run-i686.sh).
+#   sees them (check_plugin_pe.py), make the setup program and check it as Windows
+#   sees it (scripts/win/installer.sh, inspect-pe.py), build the Linux references
+#   (win_smoke and vantrel; LINUX_VANTREL names an already built vantrel instead),
+#   start an Xvfb display for wine (windows and dialogs need one) and create the
+#   wine prefix, run the unit tests and the plug-in's host tests (the x86_64 builds
+#   of tests/ and tests/plugin/, unless VANTREL_WIN_TESTS=0) and win_file_check and
+#   win_dll_check under wine, compare vantrel.exe with the Linux vantrel (PCM, WAV,
+#   FLAC, pack) and play with render (check_tool.py --files), compare wine's and
+#   Linux's decoded PCM (check_decode.py), test the PE inspector and inspect every
+#   i686 and x86_64 binary, then run the i686 tests in the emulated PC
+#   (tests/win/run-i686.sh).
 # Installs what it needs (as root, apt-get). Exit code 0 only when every step passed.
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/win/common.sh"
@@ -117,12 +119,29 @@ inspect_all() {
     return $ok
 }
 
+# The setup program as Windows sees it before running it: a 32-bit program with the
+# version block, a manifest that asks for no rights (it asks for them itself when
+# the player's folder needs them), no signature, system DLLs only. The check must
+# also be able to fail: the same file cannot pass for one that requires administrators.
+setup_checks() {
+    local setup
+    setup=$("$WIN/installer.sh" --no-build) || return 1
+    "$WIN/inspect-pe.py" "$setup" --expect-machine i386 --expect-exports '' --system-imports-only \
+        --expect-version 1.0.0.1 --expect-execution-level asInvoker --expect-unsigned >/dev/null || return 1
+    if "$WIN/inspect-pe.py" "$setup" --expect-execution-level requireAdministrator >/dev/null 2>&1; then
+        log "inspect-pe.py passed asInvoker for requireAdministrator"
+        return 1
+    fi
+    "$WIN/inspect-pe.py" "$setup" | grep -E '^(version|manifest|signature|machine)|ProductName' >&2
+}
+
 ensure_packages python3 lame wine64 xvfb cmake ninja-build g++ pkg-config libmpg123-dev \
-    libsndfile1-dev libmp3lame-dev libcli11-dev nlohmann-json3-dev
+    libsndfile1-dev libmp3lame-dev libopusenc-dev libcli11-dev nlohmann-json3-dev nsis
 
 step "build i686" "$WIN/build.sh" i686
 step "build x86_64" "$WIN/build.sh" x86_64
 step "plug-in DLLs: exports, imports, version, dialog" plugin_pe_checks
+step "setup program: makensis, version block, manifest" setup_checks
 step "build Linux references" linux_reference
 trap stop_display EXIT
 step "X display for wine" start_display
@@ -132,7 +151,8 @@ if [ "${VANTREL_WIN_TESTS:-1}" != 0 ]; then
         ctest --test-dir "$ROOT/build-win-x86_64" -j 2 --output-on-failure --timeout 300
 
 fi
-step "vantrel.exe render and play vs Linux render" python3 "$ROOT/tests/win/check_tool.py" \
+step "vantrel.exe render (PCM, WAV, FLAC, Ogg, Opus, MP3), pack and play vs Linux" \
+    python3 "$ROOT/tests/win/check_tool.py" --files \
     --linux "$LINUX_VANTREL" --windows "$ROOT/build-win-x86_64/vantrel.exe" "$ROOT/examples/demo.vn"
 step "win_file_check under wine" in_checks "$WIN/wine.sh" ./win_file_check.exe
 step "win_dll_check under wine" in_checks "$WIN/wine.sh" ./win_dll_check.exe win_probe.dll
@@ -145,6 +165,8 @@ stop_display
 if [ "${VANTREL_WIN_I686_RUN:-1}" = 1 ]; then
     step "i686 tests under 32-bit wine in the emulated PC" \
         env VANTREL_WIN_I686_BUILT=1 LINUX_VANTREL="$LINUX_VANTREL" "$ROOT/tests/win/run-i686.sh"
+    step "setup program and the i686 tool's audio files in the emulated PC" \
+        env VANTREL_WIN_I686_BUILT=1 LINUX_VANTREL="$LINUX_VANTREL" "$ROOT/tests/win/run-installer-guest.sh"
 fi
 
 log "total $((SECONDS - t_start)) s"

@@ -5,10 +5,8 @@
 #include <vector>
 
 #include <mpg123.h>
-#ifndef VANTREL_NO_SNDFILE
 #include <lame.h>
 #include <sndfile.h>
-#endif
 
 namespace vantrel::tool {
 
@@ -22,7 +20,6 @@ struct Mpg123Deleter
         mpg123_delete(h);
     }
 };
-#ifndef VANTREL_NO_SNDFILE
 struct SndfileDeleter
 {
     void operator()(SNDFILE* f) const { sf_close(f); }
@@ -46,7 +43,6 @@ std::unique_ptr<SNDFILE, SndfileDeleter> OpenSound(const std::string& path, SF_I
         throw ClipAudioError("it holds no sound");
     return f;
 }
-#endif
 
 } // namespace
 
@@ -109,20 +105,6 @@ Mp3Facts InspectMp3(const std::string& data)
     return facts;
 }
 
-#ifdef VANTREL_NO_SNDFILE
-// A build without libsndfile and LAME (the Windows one) packs MP3 sound files only.
-SoundFacts InspectSound(const std::string&)
-{
-    throw ClipAudioError("this build of vantrel reads MP3 sound files only (it has no libsndfile): "
-                         "convert it to MP3 first, or pack on Linux");
-}
-
-std::string EncodeToMp3(const std::string& path, int, const std::function<void(double)>&)
-{
-    InspectSound(path);
-    return std::string();
-}
-#else
 SoundFacts InspectSound(const std::string& path)
 {
     SF_INFO info;
@@ -195,7 +177,6 @@ std::string EncodeToMp3(const std::string& path, int kbps,
         out.replace(0, tagSize, reinterpret_cast<const char*>(buf.data()), tagSize);
     return out;
 }
-#endif
 
 bool HasMp3Extension(const std::string& path)
 {

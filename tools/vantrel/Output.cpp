@@ -7,11 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#ifndef VANTREL_NO_SNDFILE
 #include <lame.h>
 #include <opusenc.h>
 #include <sndfile.h>
-#endif
 
 #ifdef _WIN32
 #include <io.h>
@@ -42,7 +40,6 @@ private:
     COutputFile m_file;
 };
 
-#ifndef VANTREL_NO_SNDFILE
 // Where libsndfile writes a file: it completes the header last, so it needs a
 // store it can position. A regular file is written in place (through the output
 // file's temporary file); a device, a FIFO or standard output gets the finished file
@@ -421,7 +418,6 @@ private:
     std::vector<int16_t> m_arrSamples;
     std::string m_strError;
 };
-#endif
 
 } // namespace
 
@@ -478,11 +474,6 @@ std::unique_ptr<CPcmSink> OpenPcmSink(const std::string& path, EOutputFormat for
 {
     if (format == EOutputFormat::Raw)
         return std::make_unique<CRawSink>(path);
-#ifdef VANTREL_NO_SNDFILE
-    (void)tags;
-    throw CommandError("this build of vantrel writes bare PCM only (it has no libsndfile): add --raw, "
-                       "or write a WAV file with: vantrel play SONG --out FILE.wav");
-#else
     switch (format) {
     case EOutputFormat::Flac:
         return std::make_unique<CSndfileSink>(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, tags);
@@ -495,7 +486,6 @@ std::unique_ptr<CPcmSink> OpenPcmSink(const std::string& path, EOutputFormat for
     default:
         return std::make_unique<CSndfileSink>(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, tags);
     }
-#endif
 }
 
 std::string DefaultOutputName(const std::string& songPath, const std::string& extension)

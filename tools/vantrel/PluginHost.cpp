@@ -78,6 +78,13 @@ std::string CPluginLibrary::DefaultPath()
 #endif
     const size_t slash = exe.find_last_of("/\\");
     const std::string dir = slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
+#ifdef _WIN32
+    // Installed by the setup program, the tool sits in the player's Vantrel folder and
+    // the plug-in in its Plugins folder; one beside the tool (a build tree) wins.
+    if (GetFileAttributesA((dir + name).c_str()) == INVALID_FILE_ATTRIBUTES &&
+        GetFileAttributesA((dir + "..\\Plugins\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES)
+        return dir + "..\\Plugins\\" + name;
+#endif
 #ifdef VANTREL_INSTALLED_PLUGIN_DIR
     // An installed tool finds the plug-in in its library folder, relative to itself so
     // that the whole installation can move; one beside the tool (a build tree) wins.

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Makes the setup program for Windows users, dist/vantrel-VERSION-setup.exe, with
+# Debian's NSIS (makensis) from the i686 build: in_vantrel.dll, vantrel.exe (both
+# stripped of debugging information, into build-win-i686/installer/ with the rest),
+# the demo song and the Windows README (scripts/win/installer/).
+#
+#   scripts/win/installer.sh              # builds i686 first (scripts/win/build.sh)
+#   scripts/win/installer.sh --no-build   # uses build-win-i686/ as it is
+#
+# VERSION is the plug-in's own (FILEVERSION in resources/in_vantrel.rc). Checks the
+# plug-in DLL first (tests/win/check_plugin_pe.py) and prints the setup's path.
+set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+build=1
+case "${1:-}" in
+    --no-build) build=0 ;;
+    "") ;;
+    *) die "usage: $0 [--no-build]" ;;
+esac
+BUILD=${BUILD_DIR:-$VANTREL_ROOT/build-win-i686}
+
+# shellcheck disable=SC2046 # a list of package names
+ensure_packages nsis python3 $(mingw_packages i686)
+if [ $build = 1 ]; then
+    "$VANTREL_ROOT/scripts/win/build.sh" i686
+fi
+VERSION=$(sed -n 's/^ *FILEVERSION *\([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-9]*\).*/\1.\2.\3.\4/p' \
+    "$VANTREL_ROOT/resources/in_vantrel.rc")
+[ -n "$VERSION" ] || die "no FILEVERSION in resources/in_vantrel.rc"
+for f in in_vantrel.dll vantrel.exe; do
+    [ -f "$BUILD/$f" ] || die "$BUILD/$f is missing (scripts/win/build.sh i686 builds it)"
+done
+# The files go in under the names the setup script expects, the binaries without
+# their debugging information (a tenth of the size).
+STAGE=$BUILD/installer
+rm -rf "$STAGE"
+mkdir -p "$STAGE"
+for f in in_vantrel.dll vantrel.exe; do
+    i686-w64-mingw32-strip --strip-unneeded -o "$STAGE/$f" "$BUILD/$f"
+done
+python3 "$VANTREL_ROOT/tests/win/check_plugin_pe.py" "$STAGE/in_vantrel.dll" --machine i386 >&2
+cp "$VANTREL_ROOT/examples/demo.vn" "$STAGE/demo.vn"
+# Windows line ends for Notepad.
+sed 's/$/\r/' "$VANTREL_ROOT/scripts/win/installer/README.txt" >"$STAGE/README.txt"
+
+mkdir -p "$VANTREL_ROOT/dist"
+OUT=$VANTREL_ROOT/dist/vantrel-$VERSION-setup.exe
+TMP_OUT=$(mktemp "$VANTREL_ROOT/dist/.vantrel-setup.XXXXXX")
+trap 'rm -f "$TMP_OUT"' EXIT
+log "makensis $(makensis -VERSION) -> $OUT"
+makensis -V2 -NOCD -DVERSION="$VERSION" -DSOURCE="$STAGE" -DOUTFILE="$TMP_OUT" \
+    "$VANTREL_ROOT/scripts/win/installer/vantrel.nsi" >&2
+chmod 644 "$TMP_OUT"
+mv -f "$TMP_OUT" "$OUT"
+log "wrote $OUT ($(stat -c %s "$OUT") bytes)"
+echo "$OUT"

@@ -1,0 +1,51 @@
+#!/bin/sh
+# The i686 tool's audio files and the setup program, run inside the emulated PC
+# under 32-bit wine (tests/win/run-installer-guest.sh boots it with
+# scripts/win32vm/run.sh):
+#
+#   tests/win/guest-i686-installer.sh BUILD_DIR REFERENCE_DIR WORK_DIR SETUP_EXE
+#
+# BUILD_DIR is build-win-i686; REFERENCE_DIR holds the Linux outputs
+# (check_tool.py --linux ... --reference DIR --files); WORK_DIR takes the outputs;
+# SETUP_EXE is dist/vantrel-VERSION-setup.exe. Each step is reported as ok or
+# FAILED, then the closing "N passed, M failed" line. Exit 0 only when every step
+# passed.
+set -u
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=$1 REF=$2 WORK=$3 SETUP=$4
+WINE=$ROOT/scripts/win32vm/wine32.sh
+passed=0 failed=0
+mkdir -p "$WORK"
+
+step() {
+    name=$1
+    shift
+    t0=$(date +%s)
+    echo "== $name"
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "ok: $name ($(($(date +%s) - t0)) s)"
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $name (exit $?, $(($(date +%s) - t0)) s)"
+    fi
+}
+
+# An X display for the windows and dialogs (the fake player's window, the plug-in's
+# information box).
+Xvfb :8 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+n=0
+while [ ! -e /tmp/.X11-unix/X8 ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n + 1)); done
+export VANTREL_WINE_DISPLAY=:8
+
+export PYTHONUNBUFFERED=1
+step "vantrel.exe render -o WAV/FLAC/Ogg/Opus/MP3 and pack vs Linux, i686 under wine" \
+    python3 "$ROOT/tests/win/check_tool.py" --windows "$BUILD/vantrel.exe" --reference "$REF" \
+    --wine "$WINE" --work "$WORK/tool" --files --skip-pcm "$ROOT/examples/demo.vn"
+step "setup.exe: install, upgrade, running player, refusal, uninstall, i686 under wine" \
+    python3 "$ROOT/tests/win/check_installer.py" --setup "$SETUP" --build "$BUILD" --wine "$WINE" \
+    --work "$WORK"
+
+wineserver -k 2>/dev/null
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
