@@ -57,7 +57,8 @@ check_run() { # PROGRAM [ARGS...], in the check programs' folder
     (cd "$BUILD/checks" && "$WINE" "$@") >"$log" 2>&1
     rc=$?
     cat "$log"
-    [ $rc -eq 0 ] && grep -qE '^[a-z_0-9]+: [1-9][0-9]* passed, 0 failed$' "$log"
+    # (Windows programs end their lines with CR LF.)
+    [ $rc -eq 0 ] && tr -d '\r' <"$log" | grep -qE '^[a-z_0-9]+: [1-9][0-9]* passed, 0 failed$'
 }
 
 uname -m -r
