@@ -14,29 +14,13 @@ set -u
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$1 REF=$2 WORK=$3 SETUP=$4
 WINE=$ROOT/scripts/win32vm/wine32.sh
-passed=0 failed=0
 mkdir -p "$WORK"
 
-step() {
-    name=$1
-    shift
-    t0=$(date +%s)
-    echo "== $name"
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "ok: $name ($(($(date +%s) - t0)) s)"
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name (exit $?, $(($(date +%s) - t0)) s)"
-    fi
-}
+. "$ROOT/tests/win/guest-common.sh"
 
 # An X display for the windows and dialogs (the fake player's window, the plug-in's
 # information box).
-Xvfb :8 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-n=0
-while [ ! -e /tmp/.X11-unix/X8 ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n + 1)); done
-export VANTREL_WINE_DISPLAY=:8
+start_display 8
 
 export PYTHONUNBUFFERED=1
 step "vantrel.exe render -o WAV/FLAC/Ogg/Opus/MP3 and pack vs Linux, i686 under wine" \

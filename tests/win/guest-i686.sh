@@ -12,30 +12,12 @@ set -u
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=$1 REF=$2 WORK=$3
 WINE=$ROOT/scripts/win32vm/wine32.sh
-passed=0 failed=0
 mkdir -p "$WORK"
 
-step() {
-    name=$1
-    shift
-    t0=$(date +%s)
-    echo "== $name"
-    "$@"
-    rc=$?
-    if [ $rc -eq 0 ]; then
-        passed=$((passed + 1))
-        echo "ok: $name ($(($(date +%s) - t0)) s)"
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name (exit $rc, $(($(date +%s) - t0)) s)"
-    fi
-}
+. "$ROOT/tests/win/guest-common.sh"
 
 # An X display for the windows and dialogs.
-Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-n=0
-while [ ! -e /tmp/.X11-unix/X7 ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n + 1)); done
-export VANTREL_WINE_DISPLAY=:7
+start_display 7
 
 # A program's verdict is its exit status and its own closing lines, both: 32-bit
 # wine can end a program that crashed with status 0, and a GoogleTest filter that
