@@ -547,15 +547,15 @@ int vantrel_song_seek_percent(vantrel_song* song, int percent, int32_t* start_ms
     });
 }
 
-int vantrel_song_seek_ms(vantrel_song* song, int64_t ms)
+int vantrel_song_seek_frame(vantrel_song* song, int64_t frame)
 {
     if (const int r = CheckPrepared(song))
         return r;
-    if (ms < 0)
-        return Fail(VANTREL_ERR_INVALID_ARGUMENT, "a time is 0 ms or more");
+    if (frame < 0)
+        return Fail(VANTREL_ERR_INVALID_ARGUMENT, "a frame is 0 or more");
     return Guard([&] {
         // Past the end there is nothing to discard towards.
-        const int64_t target = FrameOfMs(std::min<int64_t>(ms, INT32_MAX));
+        const int64_t target = std::min<int64_t>(frame, FrameOfMs(INT32_MAX));
         if (!song->bFromStart || song->nFrame > target)
             StartAgain(song);
         while (song->nFrame < target && !(song->bLastBlock && song->nBlockPos == song->nBlockLen)) {
@@ -565,6 +565,15 @@ int vantrel_song_seek_ms(vantrel_song* song, int64_t ms)
         }
         return VANTREL_OK;
     });
+}
+
+int vantrel_song_seek_ms(vantrel_song* song, int64_t ms)
+{
+    if (const int r = CheckPrepared(song))
+        return r;
+    if (ms < 0)
+        return Fail(VANTREL_ERR_INVALID_ARGUMENT, "a time is 0 ms or more");
+    return vantrel_song_seek_frame(song, FrameOfMs(std::min<int64_t>(ms, INT32_MAX)));
 }
 
 int vantrel_song_tell(const vantrel_song* song, int64_t* frame)

@@ -69,7 +69,7 @@ extern "C" {
 #endif
 
 /* Grows by one with every addition to this interface. */
-#define VANTREL_API_VERSION 1
+#define VANTREL_API_VERSION 2
 
 /* Result codes. */
 #define VANTREL_OK 0
@@ -221,6 +221,10 @@ VANTREL_EXPORT int vantrel_song_seek_percent(vantrel_song* song, int percent, in
    it: from the start, or from where it stands when that is before the time and no
    percentage seek came between. A time past the end leaves the song at its end. */
 VANTREL_EXPORT int vantrel_song_seek_ms(vantrel_song* song, int64_t ms);
+/* Seeks exactly to a frame: the next frame rendered is frame `frame` of the
+   performance, as vantrel_song_seek_ms() does for frame floor(ms * 44.1); a frame
+   past the end leaves the song at its end. (Since API version 2.) */
+VANTREL_EXPORT int vantrel_song_seek_frame(vantrel_song* song, int64_t frame);
 /* The position, in frames from the start of the performance, of the next frame to be
    rendered. After a percentage seek it counts on from the entry's start time, although
    the player starts that entry afresh at a block boundary there. */
