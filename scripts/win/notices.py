@@ -43,6 +43,19 @@ CACHE = os.environ.get("VANTREL_CACHE") or os.path.join(
 AUDIO_SOURCES = {"libsndfile.a": "libsndfile", "libFLAC.a": "flac", "libogg.a": "libogg",
                  "libvorbis.a": "libvorbis", "libvorbisenc.a": "libvorbis", "libvorbisfile.a": "libvorbis",
                  "libopus.a": "opus", "libopusenc.a": "libopusenc", "libmp3lame.a": "lame"}
+# Packages whose copyright file names the GNU LGPL for some of their files but not
+# simply for the whole package: whether the code of theirs in our binaries is under
+# it was read from that file.
+REVIEWED_LGPL = {
+    # libFLAC (src/libFLAC/*, include/FLAC/*) is BSD-3-clause; the files under
+    # "GPL-2+ or LGPL-2.1+" are the programs and the rest of the package.
+    "flac": False,
+    # libgcc and libstdc++: GPL-3+ with the GCC Runtime Library Exception.
+    "gcc-mingw-w64": False,
+    # The C runtime (ZPL-2.1, public domain, BSD) and winpthreads (Expat); the LGPL
+    # files are DirectX headers that nothing of ours includes.
+    "mingw-w64": False,
+}
 COMMON_LICENSES = "/usr/share/common-licenses"
 WIDTH = 79
 
@@ -164,14 +177,19 @@ class Component:
         return None
 
     def lgpl(self):
+        """Whether the package's code is under the GNU LGPL: yes when its copyright file
+        gives that licence to the package as a whole (Files: *), no when the file
+        never names it, and else as REVIEWED_LGPL says."""
+        if self.source in REVIEWED_LGPL:
+            return REVIEWED_LGPL[self.source]
+        text = " ".join(self.copyright().split())
+        if not re.search(r"LGPL|GNU (Lesser|Library) General Public", text):
+            return False
         licence = self.main_licence()
-        if licence is not None:
-            return "LGPL" in licence
-        # The GCC runtime's file is not machine-readable; it is GPL with the runtime
-        # library exception, and LAME's older ones name the licence in words.
-        text = " ".join(self.copyright()[:4000].split())
-        return self.source != "gcc-mingw-w64" and bool(
-            re.search(r"GNU (Lesser|Library) General Public License", text))
+        if licence is not None and "LGPL" in licence and " or " not in licence:
+            return True
+        raise NoticeError(f"{self.copyright_path} names the GNU LGPL for some files of {self.source}: "
+                          f"read it and say in REVIEWED_LGPL whether the code in the binaries is under it")
 
 
 def dpkg_owners(paths):
@@ -186,7 +204,17 @@ def dpkg_owners(paths):
     return owners
 
 
+_sources = {}
+
+
 def dpkg_source(binary):
+    """(source package, version) of an installed binary package."""
+    if binary not in _sources:
+        _sources[binary] = _dpkg_source(binary)
+    return _sources[binary]
+
+
+def _dpkg_source(binary):
     out = subprocess.run(["dpkg-query", "-W", "-f=${source:Package}\t${Version}", binary], check=True,
                          capture_output=True, text=True).stdout
     source, version = out.split("\t")
@@ -390,10 +418,12 @@ def relink_script(inv, targets):
              "#",
              "#   sh relink.sh [OUTPUT-FOLDER]     (default: out)",
              "set -eu",
-             'cd "$(dirname "$0")"',
+             'kit=$(cd "$(dirname "$0")" && pwd)',
              "CXX=${CXX:-%s}" % "i686-w64-mingw32-g++-posix",
-             'out=${1:-out}',
-             'mkdir -p "$out"']
+             'mkdir -p "${1:-out}"',
+             '# The link runs in the output folder and names its output as the build did:',
+             '# the linker derives a DLL\'s preferred load address from that name.',
+             'cd "${1:-out}"']
     for target in targets:
         words = inv.commands[target]
         cmd = ['"$CXX"']
@@ -403,7 +433,7 @@ def relink_script(inv, targets):
                 skip = False
                 continue
             if word == "-o":
-                cmd += ["-o", f'"$out/{target}"']
+                cmd += ["-o", shlex.quote(words[i + 1])]
                 skip = True
                 continue
             if word.startswith(("-Wl,-Map", "-Wl,--out-implib")):
@@ -413,15 +443,15 @@ def relink_script(inv, targets):
                 if under(path, inv.build):
                     rel = f"{target}/{os.path.relpath(path, inv.build)}"
                     files[rel] = path
-                    cmd.append(shlex.quote(rel))
+                    cmd.append(f'"$kit"/{shlex.quote(rel)}')
                     continue
                 if word in inv.third_party_archives or under(path, os.path.realpath(CACHE)):
                     rel = f"lib/{os.path.basename(path)}"
                     files[rel] = path
-                    cmd.append(shlex.quote(rel))
+                    cmd.append(f'"$kit"/{shlex.quote(rel)}')
                     continue
             cmd.append(shlex.quote(word))
-        lines.append(f"echo \"relink.sh: $out/{target}\"")
+        lines.append(f'echo "relink.sh: $(pwd)/{target}"')
         lines.append(continued(cmd))
     return "\n".join(lines) + "\n", files
 
