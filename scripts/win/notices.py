@@ -32,6 +32,7 @@ import shlex
 import subprocess
 import sys
 import tarfile
+import textwrap
 import zipfile
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
@@ -230,7 +231,7 @@ class Inventory:
         self.ours = {}       # target -> our objects and archives (relative to BUILD)
         self.commands = {}   # target -> link command
         self.third_party_archives = {}  # path -> file name in the kit
-        system = {}          # real path -> (target, part)
+        system = {}          # real path -> {(target, part)}
         for target in targets:
             self.commands[target] = link_command(self.build, target)
             map_path = os.path.join(self.build, target + ".map")
@@ -249,23 +250,24 @@ class Inventory:
                     self.add_cached(real, target)
                     self.third_party_archives[path] = os.path.basename(real)
                 else:
-                    system[real] = (target, os.path.basename(real))
+                    system.setdefault(real, set()).add((target, os.path.basename(real)))
             for header in header_deps(self.build, our_objects):
                 real = os.path.realpath(os.path.join(self.build, header))
                 if under(real, self.build) or under(real, ROOT) or under(real, os.path.realpath(CACHE)):
                     # Ours, or a cross-built library's, whose archive is counted above.
                     continue
-                system[real] = (target, os.path.dirname(real) + "/")
+                system.setdefault(real, set()).add((target, os.path.dirname(real) + "/"))
         owners = dpkg_owners(system)
         missing = sorted(p for p in system if p not in owners)
         if missing:
             raise NoticeError("no Debian package holds these files in the binaries: " + ", ".join(missing))
-        for path, (target, part) in system.items():
+        for path, uses in system.items():
             binary = owners[path]
             source, version = dpkg_source(binary)
             c = self.component(source, version, f"/usr/share/doc/{binary}/copyright", f"Debian's {binary}")
-            c.parts.add(part if part.endswith("/") else part)
-            c.targets.add(target)
+            for target, part in uses:
+                c.parts.add(part)
+                c.targets.add(target)
         # A header folder is shown once, with the package's archives when it has some.
         for c in self.components.values():
             folders = sorted(p for p in c.parts if p.endswith("/"))
@@ -348,16 +350,16 @@ def licences_text(inv, version, license_path, kit_name, sources_name, contact):
     w = out.write
     title = f"Vantrel {version} for Windows: licences and notices"
     w(f"{title}\n{'=' * len(title)}\n\n")
-    w(f"{', '.join(targets)}: Vantrel's own code is free software under the BSD 3-Clause\n"
-      "licence (1). Third-party code is compiled or linked into them (static\n"
-      "libraries, the compiler's runtime, header-only libraries); each part is named\n"
-      "below with the Debian source package it was built from and that package's\n"
-      "copyright file, as Debian ships it. The full texts of the licences those files\n"
-      "refer to follow at the end.\n\n")
+    w(wrap(f"{and_list(targets)}: Vantrel's own code is free software under the BSD 3-Clause "
+           "licence (part 1). The third-party code compiled or linked into these files "
+           "(static libraries, the compiler's runtime, header-only libraries) follows, each "
+           "part with the Debian source package it was built from and that package's "
+           "copyright file as Debian ships it; the full texts of the licences those files "
+           "refer to come last.") + "\n\n")
     w("Contents\n\n  1. Vantrel\n")
     for i, c in enumerate(comps, 2):
-        w(f"  {i}. {c.source} {c.version}: {', '.join(sorted(c.parts))}\n"
-          f"     in {', '.join(sorted(c.targets))}{' (GNU LGPL)' if c in lgpl else ''}\n")
+        w(wrap(f"{i}. {c.source} {c.version}: {', '.join(sorted(c.parts))}, in "
+               f"{', '.join(sorted(c.targets))}{' (GNU LGPL)' if c in lgpl else ''}", "  ", "     ") + "\n")
     if lgpl:
         w("  The GNU LGPL libraries: relinking and sources\n")
     w("  Licence texts\n\n")
@@ -369,16 +371,16 @@ def licences_text(inv, version, license_path, kit_name, sources_name, contact):
         w(f"   from {c.origin}; its copyright file:\n{rule('-')}\n")
         w(c.copyright().rstrip() + "\n\n")
     if lgpl:
-        names = ", ".join(f"{c.source} {c.version}" for c in lgpl)
+        names = "; ".join(f"{c.source} {c.version} ({', '.join(sorted(c.parts))})" for c in lgpl)
         w(f"{rule()}\nThe GNU LGPL libraries: relinking and sources\n{rule('-')}\n")
-        w(wrap(f"These libraries are under the GNU Lesser General Public License and are "
-               f"linked statically into the binaries named above: {names} (the Debian source "
-               f"packages, in these exact versions). As that licence asks (version 2.1, "
-               f"section 6), you may change them and link the binaries again with your "
-               f"changed versions, and you get their sources:"))
+        w(wrap(f"These libraries, Debian's source packages in these exact versions, are under "
+               f"the GNU Lesser (or Library) General Public License and are linked statically "
+               f"into the binaries named above: {names}. As that licence asks (section 6 of "
+               f"versions 2 and 2.1), you may change them and link the binaries again with "
+               f"your changed versions, and you get their sources:"))
         w("\n\n")
         w(bullet(f"The relink kit, {kit_name}, distributed with this setup program, holds "
-                 f"Vantrel's object code and archives for {', '.join(sorted(inv.commands))}, "
+                 f"Vantrel's object code and archives for {and_list(sorted(inv.commands))}, "
                  f"the third-party static libraries they were linked with, and relink.sh with "
                  f"the link commands; its README.txt says how to use it. Vantrel's own source "
                  f"code is free software as well (BSD 3-Clause)."))
@@ -397,14 +399,19 @@ def licences_text(inv, version, license_path, kit_name, sources_name, contact):
     return out.getvalue()
 
 
-def wrap(text, indent=""):
-    import textwrap
-    return textwrap.fill(text, WIDTH, initial_indent=indent, subsequent_indent=indent)
+def wrap(text, indent="", subsequent=None):
+    return textwrap.fill(text, WIDTH, initial_indent=indent,
+                         subsequent_indent=indent if subsequent is None else subsequent,
+                         break_on_hyphens=False, break_long_words=False)
+
+
+def and_list(words):
+    words = list(words)
+    return words[0] if len(words) == 1 else ", ".join(words[:-1]) + " and " + words[-1]
 
 
 def bullet(text):
-    import textwrap
-    return textwrap.fill(text, WIDTH, initial_indent="- ", subsequent_indent="  ") + "\n"
+    return wrap(text, "- ", "  ") + "\n"
 
 
 def relink_script(inv, targets):
@@ -490,8 +497,9 @@ def relink_readme(inv, version, targets, toolchain):
         "2. Put it into lib/ under the same name.",
         "3. sh relink.sh OUT, with the same compiler: " + toolchain + ".",
         "   Unchanged, the kit links binaries identical to the shipped ones before",
-        "   they were stripped (the setup program installs them with",
-        "   i686-w64-mingw32-strip --strip-unneeded).",
+        "   they were stripped (the setup program installs them stripped with",
+        "   i686-w64-mingw32-strip --strip-unneeded), but for the time of the link",
+        "   that the linker writes into them.",
         "",
         "LICENSES.txt (installed beside vantrel.exe) names every part and its licence.",
         ""])

@@ -185,8 +185,9 @@ def check_notices(path):
     lines, crlf = data.count(b"\n"), data.count(b"\r\n")
     check(lines > 1000 and lines == crlf, f"{path}: {lines} lines, {crlf} of them ended with CR LF")
     text = data.decode("utf-8", "replace")
+    flat = " ".join(text.split())
     for want in NOTICES:
-        check(want in text, f"{path} does not name {want!r}")
+        check(want in flat, f"{path} does not name {want!r}")
     # Each source package has its numbered part ("3. mpg123 1.31.2-1: ...").
     for source in SOURCES:
         check(re.search(rf"^ *\d+\. {re.escape(source)} \d", text, re.M),

@@ -104,7 +104,7 @@ class Notices(unittest.TestCase):
 
         script, files = notices.relink_script(inv, ["app.exe"])
         link = " ".join(script.replace("\\\n", " ").splitlines()[-1].split())
-        self.assertIn('"$CXX" -O2 -static -o "$out/app.exe" app.exe/main.obj app.exe/libours.a', link)
+        self.assertIn('"$CXX" -O2 -static -o app.exe "$kit"/app.exe/main.obj "$kit"/app.exe/libours.a', link)
         self.assertIn(SYSTEM_ARCHIVE, link)
         self.assertNotIn("-Map", link)
         self.assertNotIn("out-implib", link)
