@@ -46,8 +46,8 @@ for f in in_vantrel.dll vantrel.exe; do
 done
 python3 "$VANTREL_ROOT/tests/win/check_plugin_pe.py" "$STAGE/in_vantrel.dll" --machine i386 >&2
 cp "$VANTREL_ROOT/examples/demo.vn" "$STAGE/demo.vn"
-# Windows line ends for Notepad.
-sed 's/$/\r/' "$VANTREL_ROOT/scripts/win/installer/README.txt" >"$STAGE/README.txt"
+# Windows line ends for Notepad; the README names the setup program by its version.
+sed -e "s/@VERSION@/$VERSION/g" -e 's/$/\r/' "$VANTREL_ROOT/scripts/win/installer/README.txt" >"$STAGE/README.txt"
 sed 's/$/\r/' "$VANTREL_ROOT/LICENSE" >"$STAGE/LICENSE.txt"
 
 mkdir -p "$VANTREL_ROOT/dist"

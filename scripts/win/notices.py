@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The notices and the relink kit that go with the Windows binaries.
 
-    notices.py --build build-win-i686 --version 1.0.0.1 --licences STAGE/LICENSES.txt
+    notices.py --build build-win-i686 --version VERSION --licences STAGE/LICENSES.txt
                [--relink-kit dist/KIT.zip] [--sources dist/SOURCES.tar.gz] TARGET...
 
 TARGET is a binary of the build that is shipped (in_vantrel.dll, vantrel.exe). What
