@@ -67,6 +67,8 @@ Var PlayerDir ; the uninstaller's: the player's folder (its $INSTDIR is our own 
 !define MUI_LICENSEPAGE_TEXT_TOP "Vantrel is free software under the BSD 3-Clause licence."
 !define MUI_LICENSEPAGE_TEXT_BOTTOM "The third-party libraries in Vantrel keep their own licences: LICENSES.txt, installed in the ${OWN_DIR} folder, holds them all."
 !define MUI_LICENSEPAGE_BUTTON "$(^NextBtn)"
+!define MUI_PAGE_HEADER_TEXT "Licence"
+!define MUI_PAGE_HEADER_SUBTEXT "Vantrel's licence; nothing to accept."
 !insertmacro MUI_PAGE_LICENSE "${SOURCE}\LICENSE.txt"
 !insertmacro MUI_PAGE_COMPONENTS
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup will install the plug-in into the Plugins folder of the Winamp folder below, and the other components into a folder named ${OWN_DIR} inside it. Winamp was looked for where its own setup registers it; to use another copy of Winamp, choose the folder that holds its ${PLAYER_EXE}."
