@@ -14,6 +14,7 @@
 #include <mpg123.h>
 #include <sys/stat.h>
 
+#include "VantrelVersion.h"
 #include "arrange/Performances.h"
 #include "decode/CachingClipSource.h"
 #include "player/SongPlayer.h"

@@ -9,8 +9,8 @@ set(VANTREL_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/vantrel)
 
 if(TARGET vantrel)
   install(TARGETS vantrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
-  # Installed compressed, as man pages are on Debian.
-  configure_file(${PROJECT_SOURCE_DIR}/docs/vantrel.1 ${PROJECT_BINARY_DIR}/vantrel.1 COPYONLY)
+  # Installed compressed, as man pages are on Debian; the version is filled in here.
+  configure_file(${PROJECT_SOURCE_DIR}/docs/vantrel.1.in ${PROJECT_BINARY_DIR}/vantrel.1 @ONLY)
   execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/vantrel.1)
   install(FILES ${PROJECT_BINARY_DIR}/vantrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
   if(NOT WIN32)
@@ -47,6 +47,8 @@ if(TARGET vantrel_shared)
 endif()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT tool)
+# The project's identity in the packages and their copyright files.
+set(VANTREL_CONTACT "The Vantrel developers <developers@vantrel.org>")
 install(FILES ${PROJECT_SOURCE_DIR}/docs/design.md
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libvantrel-dev COMPONENT dev)
 # Every Debian package carries the copyright file and a changelog in its own
@@ -55,16 +57,52 @@ string(TIMESTAMP _date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 file(WRITE ${PROJECT_BINARY_DIR}/changelog.Debian
   "vantrel (${PROJECT_VERSION}-1) unstable; urgency=medium\n\n"
   "  * Release ${PROJECT_VERSION}.\n\n"
-  " -- Vantrel developers <vantrel@example.org>  ${_date}\n")
+  " -- ${VANTREL_CONTACT}  ${_date}\n")
 execute_process(COMMAND gzip -9nf ${PROJECT_BINARY_DIR}/changelog.Debian)
 set(_packages tool:vantrel lib:libvantrel1 dev:libvantrel-dev)
 if(TARGET gstvantrel)
   list(APPEND _packages gst:gstreamer1.0-vantrel)
 endif()
+# The copyright files: our licence (LICENSE) and, in the tool's, the notices of the
+# header-only libraries compiled into it, from the Debian packages that provide them
+# (cmake/install/debian-copyright.sh). The other packages carry only our code: the
+# libraries they use are linked dynamically.
+get_property(_tool_compiled_in GLOBAL PROPERTY VANTREL_TOOL_COMPILED_IN)
+find_program(VANTREL_DPKG dpkg)
+if(_tool_compiled_in AND NOT VANTREL_DPKG)
+  message(WARNING "no dpkg: the tool's copyright file lacks the notices of ${_tool_compiled_in}")
+  set(_tool_compiled_in)
+endif()
+set(_copyright_script ${PROJECT_SOURCE_DIR}/cmake/install/debian-copyright.sh)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/LICENSE ${_copyright_script})
 foreach(_pair ${_packages})
   string(REPLACE ":" ";" _pair ${_pair})
   list(GET _pair 0 _component)
   list(GET _pair 1 _package)
-  install(FILES ${PROJECT_SOURCE_DIR}/cmake/install/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+  set(_compiled_in)
+  if(_component STREQUAL "tool")
+    string(REGEX REPLACE "^/" "" _tool_file "${CMAKE_INSTALL_FULL_BINDIR}/vantrel")
+    foreach(_used IN LISTS _tool_compiled_in)
+      list(APPEND _compiled_in "${_tool_file}=${_used}")
+    endforeach()
+  endif()
+  set(_copyright ${PROJECT_BINARY_DIR}/copyright/${_package}/copyright)
+  file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/copyright/${_package})
+  execute_process(COMMAND sh ${_copyright_script} ${_copyright} "${VANTREL_CONTACT}"
+      ${PROJECT_SOURCE_DIR}/LICENSE ${_compiled_in}
+    RESULT_VARIABLE _rc)
+  if(NOT _rc EQUAL 0)
+    # Headers that no Debian package holds (installed by hand, say): the file still
+    # carries our licence, and the build goes on.
+    message(WARNING "the copyright file of ${_package} lacks the notices of ${_compiled_in}")
+    execute_process(COMMAND sh ${_copyright_script} ${_copyright} "${VANTREL_CONTACT}"
+        ${PROJECT_SOURCE_DIR}/LICENSE
+      RESULT_VARIABLE _rc)
+    if(NOT _rc EQUAL 0)
+      message(FATAL_ERROR "the copyright file of ${_package} could not be made")
+    endif()
+  endif()
+  install(FILES ${_copyright} ${PROJECT_BINARY_DIR}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${_package} COMPONENT ${_component})
 endforeach()

@@ -5,8 +5,7 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantrel)
 set(CPACK_PACKAGE_VENDOR "The Vantrel developers")
-# The address is the project's placeholder until it has a public one.
-set(CPACK_PACKAGE_CONTACT "Vantrel developers <vantrel@example.org>")
+set(CPACK_PACKAGE_CONTACT "${VANTREL_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player and renderer for VNF songs")
@@ -28,7 +27,9 @@ set(CPACK_DEBIAN_TOOL_DESCRIPTION "VNF songs (.vn) hold MP3 clips and a structur
 and variations; every play draws a performance and mixes it live. The
 vantrel command shows what a song holds, draws its performances, renders
 them to WAV or raw PCM, plays them and builds songs from sound files.
-Also holds the media player input plug-in built for Linux.")
+Also holds the media player input plug-in built for Linux.
+Free software under the BSD 3-Clause licence; the copyright file also
+holds the notices of CLI11 and nlohmann-json, which are compiled in.")
 
 set(CPACK_DEBIAN_LIB_PACKAGE_NAME libvantrel1)
 set(CPACK_DEBIAN_LIB_PACKAGE_SECTION libs)
@@ -38,7 +39,8 @@ set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/install/t
 set(CPACK_DEBIAN_LIB_DESCRIPTION "library for playing VNF songs
 libvantrel opens VNF songs (.vn) from files or memory, draws numbered
 performances and renders them to 44100 Hz 16-bit stereo PCM, with exact
-and media-player seeks, through a small C interface.")
+and media-player seeks, through a small C interface.
+Free software under the BSD 3-Clause licence.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libvantrel-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
@@ -47,7 +49,8 @@ set(CPACK_DEBIAN_DEV_DESCRIPTION "library for playing VNF songs - development fi
 libvantrel opens VNF songs (.vn) from files or memory, draws numbered
 performances and renders them to 44100 Hz 16-bit stereo PCM.
 This package holds the C header, the static library, the pkg-config file
-and the CMake package.")
+and the CMake package.
+Free software under the BSD 3-Clause licence.")
 
 set(CPACK_DEBIAN_GST_PACKAGE_NAME gstreamer1.0-vantrel)
 set(CPACK_DEBIAN_GST_PACKAGE_SECTION sound)
@@ -57,6 +60,6 @@ and variations; every play draws a performance and mixes it live. This
 plug-in lets GStreamer players (playbin, gst-play-1.0 and the desktop
 players built on them) play them: the element vantreldec decodes them to
 44100 Hz 16-bit stereo with exact seeking, and a type finder recognises
-them.")
+them. Free software under the BSD 3-Clause licence.")
 
 include(CPack)

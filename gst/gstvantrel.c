@@ -1,6 +1,7 @@
 /* The vantrel GStreamer plug-in: the vantreldec element and a type finder that
  * recognises VNF songs, so that decodebin and playbin pick the element themselves. */
 #include "gstvantreldec.h"
+#include "VantrelVersion.h"
 
 #include <string.h>
 
@@ -31,5 +32,5 @@ plugin_init (GstPlugin * plugin)
 }
 
 GST_PLUGIN_DEFINE (GST_VERSION_MAJOR, GST_VERSION_MINOR, vantrel,
-    "Plays VNF songs (.vn)", plugin_init, VANTREL_VERSION_STRING, "Proprietary",
+    "Plays VNF songs (.vn)", plugin_init, VANTREL_VERSION_STRING, "BSD",
     "vantrel", "https://example.org/vantrel")

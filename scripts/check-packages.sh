@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (vantrel, libvantrel1, libvantrel-dev,
 # gstreamer1.0-vantrel) with CPack in build-deb/ (or $DEB_BUILD_DIR), runs lintian on
-# them (errors fail), installs them with apt, checks the installed tool, pkg-config
-# file and GStreamer plug-in, and removes them again.
+# them (errors fail), checks their copyright files and maintainer, installs them with
+# apt, checks the installed tool, pkg-config file and GStreamer plug-in, and removes
+# them again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${DEB_BUILD_DIR:-build-deb}
@@ -20,6 +21,22 @@ for d in "${debs[@]}"; do
   [ -f "$d" ] || { echo "check-packages: $d was not built" >&2; exit 1; }
   echo "  $(dpkg-deb -f "$d" Package) $(dpkg-deb -f "$d" Version): Depends: $(dpkg-deb -f "$d" Depends)"
 done
+# Every package carries our licence in a machine-readable copyright file, and the
+# tool's also the notices of the header-only libraries compiled into it.
+for d in "${debs[@]}"; do
+  p=$(dpkg-deb -f "$d" Package)
+  c=$(dpkg-deb --fsys-tarfile "$d" | tar -xOf - "./usr/share/doc/$p/copyright")
+  want=("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
+    "Files: *" "License: BSD-3-Clause" "Copyright (c) 2026, The Vantrel developers")
+  [ "$p" = vantrel ] && want+=("Files: cli11/*" "Files: nlohmann-json3/*" "License: Expat")
+  for w in "${want[@]}"; do
+    grep -qxF -- "$w" <<<"$c" || grep -qF -- " $w" <<<"$c" ||
+      { echo "check-packages: $p's copyright file has no '$w'" >&2; exit 1; }
+  done
+  dpkg-deb -f "$d" Maintainer | grep -q '^The Vantrel developers <' ||
+    { echo "check-packages: $p's maintainer is $(dpkg-deb -f "$d" Maintainer)" >&2; exit 1; }
+done
+echo "  copyright files: BSD-3-Clause in every package; CLI11's and nlohmann-json's notices in vantrel's"
 
 # Warnings are printed and kept (see the README); errors fail.
 lintian --tag-display-limit 0 "${debs[@]}" | tee "$dir/lintian.txt" || true

@@ -4,7 +4,7 @@
 # playbin write exactly the PCM of `vantrel render --raw --performance 1`;
 # gst-discoverer-1.0 shows the duration and the tags; performance=0 names the number
 # it drew, and the tool renders the same PCM from it; a damaged song ends in an error.
-# Called by ctest with VANTREL, GST_PLUGIN, SOURCE_DIR and WORK_DIR set (see
+# Called by ctest with VANTREL, GST_PLUGIN, SOURCE_DIR, WORK_DIR and VANTREL_VERSION set (see
 # tests/gst/CMakeLists.txt); every GStreamer command runs under a timeout.
 set -euo pipefail
 work=$(mktemp -d "$WORK_DIR/pipelines.XXXXXX")
@@ -24,7 +24,12 @@ for want in "Codec/Decoder/Audio" "audio/x-vnf" "format: S16LE" "rate: 44100" \
 done
 t gst-inspect-1.0 vantrel >"$work/inspect-plugin.txt" || fail "gst-inspect-1.0 vantrel"
 grep -q 'audio/x-vnf: vn' "$work/inspect-plugin.txt" || fail "no type finder for .vn"
-echo "gst-inspect-1.0: vantreldec and the audio/x-vnf type finder"
+# The plug-in's licence and version, as GStreamer shows them (both in either listing).
+for f in inspect inspect-plugin; do
+  grep -qE '^ +License +BSD$' "$work/$f.txt" || fail "gst-inspect-1.0 shows no 'License BSD'"
+  grep -qE "^ +Version +$VANTREL_VERSION\$" "$work/$f.txt" || fail "gst-inspect-1.0 shows no 'Version $VANTREL_VERSION'"
+done
+echo "gst-inspect-1.0: vantreldec and the audio/x-vnf type finder, licence BSD, version $VANTREL_VERSION"
 
 t gst-launch-1.0 -q filesrc location="$song" ! decodebin ! audio/x-raw,format=S16LE \
   ! filesink location="$work/decodebin.raw" || fail "decodebin pipeline"

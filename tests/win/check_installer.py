@@ -10,7 +10,8 @@ ours (win_fake_player.exe, a window of the player's class) and unrelated files i
 their Plugins folders, a decoy C:\\Program Files\\Winamp, and the registry keys the
 player's own setup writes. Then, in order:
 - `setup.exe /S` finds folder A through the player's uninstall key, installs the
-  plug-in and the Vantrel folder there (files equal to the build's), registers the
+  plug-in and the Vantrel folder there (files equal to the build's, with the notices
+  of every library in the binaries in LICENSES.txt), registers the
   uninstall entry with its values, claims no `.vn` files, and the installed
   vantrel.exe finds the plug-in in ..\\Plugins;
 - a second `setup.exe /S` over a damaged install repairs it: one entry, same files;
@@ -26,6 +27,7 @@ Prints each failed check and "check_installer: N passed, N failed"; exit 0 when 
 import argparse
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -42,7 +44,15 @@ HKCU_OURS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vantrel"
 PLAYER_UNINST = UNINST + r"\Winamp"
 PLAYER_KEY = r"HKCU\Software\Winamp"
 INSTALLED = ["Plugins/in_vantrel.dll", "Vantrel/vantrel.exe", "Vantrel/demo.vn", "Vantrel/README.txt",
-             "Vantrel/Uninstall.exe"]
+             "Vantrel/LICENSES.txt", "Vantrel/Uninstall.exe"]
+# What the installed notices must name: our licence, the Debian source package of every
+# library linked into the binaries (the compiler's runtime and MinGW-w64's included),
+# the header-only libraries compiled into the tool, the LGPL's text and where its
+# libraries' relink kit and sources are.
+NOTICES = ["Vantrel's own code is free software under the BSD 3-Clause", "Copyright (c) 2026, The Vantrel developers",
+           "GNU LESSER GENERAL PUBLIC LICENSE", "relink kit", "lgpl-sources.tar.gz"]
+SOURCES = ["mpg123", "libsndfile", "lame", "flac", "libogg", "libvorbis", "opus", "libopusenc", "gcc-mingw-w64",
+           "mingw-w64", "cli11", "nlohmann-json3"]
 EXIT_PLAYER_RUNNING, EXIT_NO_PLAYER = 3, 4
 
 
@@ -166,6 +176,25 @@ class FakePlayer:
         self.proc.wait(timeout=120)
 
 
+def check_notices(path):
+    """The installed LICENSES.txt: Windows line ends, and every notice it must hold."""
+    if not check(os.path.isfile(path), f"no notices at {path}"):
+        return
+    with open(path, "rb") as f:
+        data = f.read()
+    lines, crlf = data.count(b"\n"), data.count(b"\r\n")
+    check(lines > 1000 and lines == crlf, f"{path}: {lines} lines, {crlf} of them ended with CR LF")
+    text = data.decode("utf-8", "replace")
+    flat = " ".join(text.split())
+    for want in NOTICES:
+        check(want in flat, f"{path} does not name {want!r}")
+    # Each source package has its numbered part ("3. mpg123 1.31.2-1: ...").
+    for source in SOURCES:
+        check(re.search(rf"^ *\d+\. {re.escape(source)} \d", text, re.M),
+              f"{path} has no part for Debian's {source}")
+    print(f"  LICENSES.txt: {len(data)} bytes, {len(NOTICES) + len(SOURCES)} notices found")
+
+
 def check_entry(pf, player_win, sizes):
     values = pf.reg_values(OURS)
     if not check(values is not None, f"no uninstall entry {OURS}"):
@@ -201,7 +230,8 @@ def main():
     originals = {"Plugins/in_vantrel.dll": os.path.join(build, "installer", "in_vantrel.dll"),
                  "Vantrel/vantrel.exe": os.path.join(build, "installer", "vantrel.exe"),
                  "Vantrel/demo.vn": os.path.join(build, "installer", "demo.vn"),
-                 "Vantrel/README.txt": os.path.join(build, "installer", "README.txt")}
+                 "Vantrel/README.txt": os.path.join(build, "installer", "README.txt"),
+                 "Vantrel/LICENSES.txt": os.path.join(build, "installer", "LICENSES.txt")}
 
     a_win, b_win = r"C:\Players\Winamp A", r"C:\Players\Winamp B"
     a, b = pf.unix(a_win), pf.unix(b_win)
@@ -233,6 +263,7 @@ def main():
     check(added == sorted(["Vantrel/"] + INSTALLED), f"files added: {added}")
     sizes = sum(os.path.getsize(os.path.join(a, rel)) for rel in INSTALLED)
     check_entry(pf, a_win, sizes)
+    check_notices(os.path.join(a, "Vantrel", "LICENSES.txt"))
     check(pf.reg_values(HKCU_OURS) is None, "an uninstall entry in HKCU too")
     for key in (r"HKCR\.vn", r"HKCU\Software\Classes\.vn", r"HKLM\Software\Classes\.vn"):
         check(pf.reg_values(key) is None, f"the setup claimed .vn files: {key} exists")

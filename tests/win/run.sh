@@ -17,8 +17,9 @@
 #   of tests/ and tests/plugin/, unless VANTREL_WIN_TESTS=0) and win_file_check and
 #   win_dll_check under wine, compare vantrel.exe with the Linux vantrel (PCM, WAV,
 #   FLAC, pack) and play with render (check_tool.py --files), compare wine's and
-#   Linux's decoded PCM (check_decode.py), test the PE inspector and inspect every
-#   i686 and x86_64 binary, then run the i686 tests in the emulated PC
+#   Linux's decoded PCM (check_decode.py), test the PE inspector and the notices
+#   script, link the i686 binaries again from the relink kit (check_relink_kit.py),
+#   inspect every i686 and x86_64 binary, then run the i686 tests in the emulated PC
 #   (tests/win/run-i686.sh).
 # Installs what it needs (as root, apt-get). Exit code 0 only when every step passed.
 set -uo pipefail
@@ -123,9 +124,11 @@ inspect_all() {
 # version block, a manifest that asks for no rights (it asks for them itself when
 # the player's folder needs them), no signature, system DLLs only. The check must
 # also be able to fail: the same file cannot pass for one that requires administrators.
+SETUP=
 setup_checks() {
     local setup
     setup=$("$WIN/installer.sh" --no-build) || return 1
+    SETUP=$setup
     "$WIN/inspect-pe.py" "$setup" --expect-machine i386 --expect-exports '' --system-imports-only \
         --expect-version 1.0.0.1 --expect-execution-level asInvoker --expect-unsigned >/dev/null || return 1
     if "$WIN/inspect-pe.py" "$setup" --expect-execution-level requireAdministrator >/dev/null 2>&1; then
@@ -159,6 +162,9 @@ step "win_dll_check under wine" in_checks "$WIN/wine.sh" ./win_dll_check.exe win
 step "decode: wine vs Linux" python3 "$ROOT/tests/win/check_decode.py" \
     --linux "$LINUX_REF/checks/win_smoke" --windows "$ROOT/build-win-x86_64/checks/win_smoke.exe"
 step "PE inspector tests" python3 "$ROOT/tests/win/test_inspect_pe.py"
+step "notices script tests" python3 "$ROOT/tests/win/test_notices.py"
+step "relink kit: in_vantrel.dll and vantrel.exe linked again, identical" \
+    python3 "$ROOT/tests/win/check_relink_kit.py" "${SETUP%-setup.exe}-relink-kit.zip" "$ROOT/build-win-i686"
 step "deb-src script tests" python3 "$ROOT/tests/win/test_enable_deb_src.py"
 step "PE checks of all binaries" inspect_all
 stop_display

@@ -3,12 +3,13 @@
 #include <exception>
 
 #include "Commands.h"
+#include "VantrelVersion.h"
 
 int main(int argc, char** argv)
 {
     CLI::App app{"vantrel: inspect, check, arrange, render, play, pack and unpack VNF songs (.vn)"};
     app.require_subcommand(1);
-    app.set_version_flag("--version", "vantrel 1.0.0.1");
+    app.set_version_flag("--version", "vantrel " VANTREL_VERSION_STRING);
 
     using namespace vantrel::tool;
     AddInfoCommand(app);

@@ -1,14 +1,16 @@
 ; The setup program for Windows users (scripts/win/installer.sh runs makensis on it).
 ;
-; Installs in_vantrel.dll into the media player's Plugins folder and, as optional
-; components, vantrel.exe, the demo song and a README into a Vantrel folder inside the
-; player's folder, with the uninstaller; registers the uninstaller in Add/Remove
-; Programs. It never touches file associations: the plug-in claims .vn files
+; Shows the project's licence, installs in_vantrel.dll into the media player's Plugins
+; folder and LICENSES.txt (the notices of everything in the binaries) into a Vantrel
+; folder inside the player's folder, with the uninstaller, and, as optional
+; components, vantrel.exe, the demo song and a README there too; registers the
+; uninstaller in Add/Remove Programs. It never touches file associations: the plug-in claims .vn files
 ; through its own extension list.
 ;
-;   makensis -DVERSION=1.0.0.1 -DSOURCE=DIR -DOUTFILE=FILE vantrel.nsi
+;   makensis -DVERSION=MAJOR.MINOR.PATCH.TWEAK -DSOURCE=DIR -DOUTFILE=FILE vantrel.nsi
 ;
-; DIR holds in_vantrel.dll, vantrel.exe, demo.vn and README.txt.
+; DIR holds in_vantrel.dll, vantrel.exe, demo.vn, README.txt, LICENSE.txt (the
+; project's licence) and LICENSES.txt.
 ;
 ; Rights: the manifest asks for none ("asInvoker"), so a player in the user's own
 ; folders installs without a prompt. When the chosen folder cannot be written (the
@@ -60,6 +62,14 @@ Var PlayerDir ; the uninstaller's: the player's folder (its $INSTDIR is our own 
 
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
+; Vantrel's own licence; a page to read, not one to accept (the BSD licence asks
+; nothing of users).
+!define MUI_LICENSEPAGE_TEXT_TOP "Vantrel is free software under the BSD 3-Clause licence."
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "The third-party libraries in Vantrel keep their own licences: LICENSES.txt, installed in the ${OWN_DIR} folder, holds them all."
+!define MUI_LICENSEPAGE_BUTTON "$(^NextBtn)"
+!define MUI_PAGE_HEADER_TEXT "Licence"
+!define MUI_PAGE_HEADER_SUBTEXT "Vantrel's licence; nothing to accept."
+!insertmacro MUI_PAGE_LICENSE "${SOURCE}\LICENSE.txt"
 !insertmacro MUI_PAGE_COMPONENTS
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Setup will install the plug-in into the Plugins folder of the Winamp folder below, and the other components into a folder named ${OWN_DIR} inside it. Winamp was looked for where its own setup registers it; to use another copy of Winamp, choose the folder that holds its ${PLAYER_EXE}."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Winamp folder"
@@ -270,6 +280,8 @@ Section "Plug-in (in_vantrel.dll, into Winamp's Plugins folder)" SecPlugin
   SetOutPath "$INSTDIR\Plugins"
   File "${SOURCE}\in_vantrel.dll"
   SetOutPath "$INSTDIR\${OWN_DIR}"
+  ; The notices go wherever the binaries go.
+  File "${SOURCE}\LICENSES.txt"
   WriteUninstaller "$INSTDIR\${OWN_DIR}\${UNINSTALLER}"
 SectionEnd
 
@@ -340,6 +352,7 @@ Section "Uninstall"
   Delete "$INSTDIR\vantrel.exe"
   Delete "$INSTDIR\demo.vn"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\LICENSES.txt"
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINST_KEY}"
