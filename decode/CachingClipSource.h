@@ -123,6 +123,7 @@ private:
     // from a frame decoder of its own.
     struct CVoiceStream
     {
+        static constexpr bool kPcm = true;
         CClipCache* pCache = nullptr;
         CFile* pFile = nullptr;
         std::shared_ptr<CClipCache::CStretch> pStretch;
