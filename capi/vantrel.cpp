@@ -554,15 +554,29 @@ int vantrel_song_seek_frame(vantrel_song* song, int64_t frame)
     if (frame < 0)
         return Fail(VANTREL_ERR_INVALID_ARGUMENT, "a frame is 0 or more");
     return Guard([&] {
-        // Past the end there is nothing to discard towards.
-        const int64_t target = std::min<int64_t>(frame, FrameOfMs(INT32_MAX));
-        if (!song->bFromStart || song->nFrame > target)
-            StartAgain(song);
-        while (song->nFrame < target && !(song->bLastBlock && song->nBlockPos == song->nBlockLen)) {
-            const int64_t left = (target - song->nFrame) * VANTREL_BYTES_PER_FRAME;
-            RenderInto(song, nullptr,
-                       static_cast<size_t>(std::min<int64_t>(left, 1 << 20)));
+        constexpr int64_t kBlockFrames = CSongPlayer::kBlockBytes / VANTREL_BYTES_PER_FRAME;
+        // Within the block at hand (as after a render that stopped inside it): no
+        // rendering at all.
+        const int64_t blockStart = song->nFrame - static_cast<int64_t>(song->nBlockPos / VANTREL_BYTES_PER_FRAME);
+        if (song->bFromStart && song->nBlockLen > 0 && frame >= blockStart &&
+            frame - blockStart < static_cast<int64_t>(song->nBlockLen / VANTREL_BYTES_PER_FRAME)) {
+            song->nBlockPos = static_cast<size_t>(frame - blockStart) * VANTREL_BYTES_PER_FRAME;
+            song->nFrame = frame;
+            return VANTREL_OK;
         }
+        const int64_t block = std::min<int64_t>(frame / kBlockFrames, INT32_MAX);
+        int32_t blocks = -1;
+        song->bFromStart = true;
+        song->nBlockPos = song->nBlockLen = 0;
+        if (!song->player.SeekBlock(static_cast<int32_t>(block), &blocks)) {
+            // Past the end: nothing is left to render.
+            song->bLastBlock = true;
+            song->nFrame = static_cast<int64_t>(blocks) * kBlockFrames;
+            return VANTREL_OK;
+        }
+        song->bLastBlock = false;
+        song->nFrame = block * kBlockFrames;
+        RenderInto(song, nullptr, static_cast<size_t>(frame - song->nFrame) * VANTREL_BYTES_PER_FRAME);
         return VANTREL_OK;
     });
 }
