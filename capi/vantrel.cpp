@@ -24,8 +24,9 @@ struct vantrel_song
     CSongPlayer player;
     uint64_t nFileSize = 0;
     std::string strDecoder;
-    bool bCache = false;                  // clip-source "cache"
-    std::shared_ptr<CClipCache> pCache;   // made at prepare, for the decoder then chosen
+    bool bCache = true;                   // clip-source "cache" (the default) or "direct"
+    size_t nCacheBytes = CClipCache::kDefaultCapBytes; // cache-mb
+    std::shared_ptr<CClipCache> pCache;   // made at prepare, for the decoder and cap then chosen
     bool bPrepared = false;
     int nPerformance = 0;
     int nArrangement = -1;
@@ -267,6 +268,16 @@ int vantrel_song_set_option(vantrel_song* song, const char* name, const char* va
             song->bCache = std::strcmp(value, "cache") == 0;
             return VANTREL_OK;
         }
+        if (key == "cache-mb") {
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long mb = std::strtoul(value, &end, 10);
+            if (*value < '0' || *value > '9' || *end != '\0' || errno != 0 || mb > 65536)
+                return Fail(VANTREL_ERR_BAD_OPTION_VALUE,
+                            std::string("cache-mb takes a size in MiB from 0 to 65536, not \"") + value + "\"");
+            song->nCacheBytes = static_cast<size_t>(mb) << 20;
+            return VANTREL_OK;
+        }
         return Fail(VANTREL_ERR_UNKNOWN_OPTION, "unknown option \"" + key + "\"");
     });
 }
@@ -409,8 +420,9 @@ int vantrel_song_prepare_index(vantrel_song* song, int performance, int arrangem
     return Guard([&] {
         song->bPrepared = false;
         if (song->bCache) {
-            if (!song->pCache || song->pCache->Engine() != song->strDecoder)
-                song->pCache = std::make_shared<CClipCache>(CClipCache::kDefaultCapBytes, song->strDecoder);
+            if (!song->pCache || song->pCache->Engine() != song->strDecoder ||
+                song->pCache->CapBytes() != song->nCacheBytes)
+                song->pCache = std::make_shared<CClipCache>(song->nCacheBytes, song->strDecoder);
             std::shared_ptr<CClipCache> pCache = song->pCache;
             song->player.SetClipSourceFactory([pCache] { return std::make_unique<CCachingClipSource>(pCache); });
         } else {
