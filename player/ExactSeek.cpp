@@ -146,6 +146,9 @@ bool CSongPlayer::SeekBlock(int32_t block, int32_t* blockCount)
             start.arrVoices[v].nNextEventBlock = -1;
         }
         std::fill(std::begin(start.arrCursor), std::end(start.arrCursor), -1);
+        // Room for as many as the performance's length asks for (a block lasts 26.1 ms).
+        const size_t expected = static_cast<size_t>(std::max(m_nTotalLength, 0)) / 26 / kFirstCheckpointBlocks + 2;
+        m_arrCheckpoints.reserve(std::min(expected, kMaxCheckpoints));
         m_arrCheckpoints.push_back(start);
     }
 
