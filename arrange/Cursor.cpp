@@ -71,6 +71,14 @@ bool CSongDocument::SetEventCursor(int32_t track, int32_t event)
     return true;
 }
 
+int32_t CSongDocument::GetEventCursor(int32_t track) const
+{
+    if (m_nCurrent == -1 || !m_pEventCursor || !m_pCurrentTracks || track < 0 ||
+        track >= static_cast<int32_t>(m_pCurrentTracks->size()))
+        return -1;
+    return m_pEventCursor[static_cast<size_t>(track)];
+}
+
 CScheduledEventPtr CSongDocument::CurrentEvent(int32_t track)
 {
     if (!m_pEventCursor || track < 0 || !m_pCurrentTracks ||

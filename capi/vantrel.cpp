@@ -25,8 +25,9 @@ struct vantrel_song
     CSongPlayer player;
     uint64_t nFileSize = 0;
     std::string strDecoder;
-    bool bCache = false;                  // clip-source "cache"
-    std::shared_ptr<CClipCache> pCache;   // made at prepare, for the decoder then chosen
+    bool bCache = true;                   // clip-source "cache" (the default) or "direct"
+    size_t nCacheBytes = CClipCache::kDefaultCapBytes; // cache-mb
+    std::shared_ptr<CClipCache> pCache;   // made at prepare, for the decoder and cap then chosen
     bool bPrepared = false;
     int nPerformance = 0;
     int nArrangement = -1;
@@ -268,6 +269,16 @@ int vantrel_song_set_option(vantrel_song* song, const char* name, const char* va
             song->bCache = std::strcmp(value, "cache") == 0;
             return VANTREL_OK;
         }
+        if (key == "cache-mb") {
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long mb = std::strtoul(value, &end, 10);
+            if (*value < '0' || *value > '9' || *end != '\0' || errno != 0 || mb > 65536)
+                return Fail(VANTREL_ERR_BAD_OPTION_VALUE,
+                            std::string("cache-mb takes a size in MiB from 0 to 65536, not \"") + value + "\"");
+            song->nCacheBytes = static_cast<size_t>(mb) << 20;
+            return VANTREL_OK;
+        }
         return Fail(VANTREL_ERR_UNKNOWN_OPTION, "unknown option \"" + key + "\"");
     });
 }
@@ -410,8 +421,9 @@ int vantrel_song_prepare_index(vantrel_song* song, int performance, int arrangem
     return Guard([&] {
         song->bPrepared = false;
         if (song->bCache) {
-            if (!song->pCache || song->pCache->Engine() != song->strDecoder)
-                song->pCache = std::make_shared<CClipCache>(CClipCache::kDefaultCapBytes, song->strDecoder);
+            if (!song->pCache || song->pCache->Engine() != song->strDecoder ||
+                song->pCache->CapBytes() != song->nCacheBytes)
+                song->pCache = std::make_shared<CClipCache>(song->nCacheBytes, song->strDecoder);
             std::shared_ptr<CClipCache> pCache = song->pCache;
             song->player.SetClipSourceFactory([pCache] { return std::make_unique<CCachingClipSource>(pCache); });
         } else {
@@ -555,15 +567,29 @@ int vantrel_song_seek_frame(vantrel_song* song, int64_t frame)
     if (frame < 0)
         return Fail(VANTREL_ERR_INVALID_ARGUMENT, "a frame is 0 or more");
     return Guard([&] {
-        // Past the end there is nothing to discard towards.
-        const int64_t target = std::min<int64_t>(frame, FrameOfMs(INT32_MAX));
-        if (!song->bFromStart || song->nFrame > target)
-            StartAgain(song);
-        while (song->nFrame < target && !(song->bLastBlock && song->nBlockPos == song->nBlockLen)) {
-            const int64_t left = (target - song->nFrame) * VANTREL_BYTES_PER_FRAME;
-            RenderInto(song, nullptr,
-                       static_cast<size_t>(std::min<int64_t>(left, 1 << 20)));
+        constexpr int64_t kBlockFrames = CSongPlayer::kBlockBytes / VANTREL_BYTES_PER_FRAME;
+        // Within the block at hand (as after a render that stopped inside it): no
+        // rendering at all.
+        const int64_t blockStart = song->nFrame - static_cast<int64_t>(song->nBlockPos / VANTREL_BYTES_PER_FRAME);
+        if (song->bFromStart && song->nBlockLen > 0 && frame >= blockStart &&
+            frame - blockStart < static_cast<int64_t>(song->nBlockLen / VANTREL_BYTES_PER_FRAME)) {
+            song->nBlockPos = static_cast<size_t>(frame - blockStart) * VANTREL_BYTES_PER_FRAME;
+            song->nFrame = frame;
+            return VANTREL_OK;
         }
+        const int64_t block = std::min<int64_t>(frame / kBlockFrames, INT32_MAX);
+        int32_t blocks = -1;
+        song->bFromStart = true;
+        song->nBlockPos = song->nBlockLen = 0;
+        if (!song->player.SeekBlock(static_cast<int32_t>(block), &blocks)) {
+            // Past the end: nothing is left to render.
+            song->bLastBlock = true;
+            song->nFrame = static_cast<int64_t>(blocks) * kBlockFrames;
+            return VANTREL_OK;
+        }
+        song->bLastBlock = false;
+        song->nFrame = block * kBlockFrames;
+        RenderInto(song, nullptr, static_cast<size_t>(frame - song->nFrame) * VANTREL_BYTES_PER_FRAME);
         return VANTREL_OK;
     });
 }

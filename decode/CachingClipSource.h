@@ -56,6 +56,7 @@ public:
 
     const Stats& GetStats() const { return m_stats; }
     const std::string& Engine() const { return m_strEngine; }
+    size_t CapBytes() const { return m_nCapBytes; }
     // False when no frame decoder can be made (an unknown engine): every clip is silent.
     bool CanDecode() const { return m_bCanDecode; }
 
@@ -123,6 +124,7 @@ private:
     // from a frame decoder of its own.
     struct CVoiceStream
     {
+        static constexpr bool kPcm = true;
         CClipCache* pCache = nullptr;
         CFile* pFile = nullptr;
         std::shared_ptr<CClipCache::CStretch> pStretch;

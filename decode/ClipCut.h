@@ -12,7 +12,9 @@
 //   void Fail();                  // a read failed: give nothing until the next clip
 //
 // Both sources run DecodeClip over their own stream, so they cut the same frames to
-// the same PCM.
+// the same PCM. A stream may also stand for frames by their sizes alone
+// (`kPcm` false, over a CClipCount without a frame buffer): the same rules then give
+// the counts every call returns, and so when each clip ends, without any PCM.
 #pragma once
 
 #include <algorithm>
@@ -21,14 +23,13 @@
 
 #include "decode/FrameStream.h"
 
-struct CClipCut
+// Where a voice stands in its clip: everything but the PCM.
+struct CClipCount
 {
-    static constexpr int kPcmCarry = CMpegFrameStream::kMaxFrameBytes;
     static constexpr int kLeadInBytes = -4608;
 
     int64_t readPos = 0;     // where the voice's next call reads from
-    unsigned char frame[kPcmCarry]; // the last decoded frame; its first carryLen bytes are the carry
-    int carryLen = 0;
+    int carryLen = 0;        // bytes of the last decoded frame still to hand over
     int64_t produced = kLeadInBytes; // 64-bit: may pass 2^31 - 1 by up to a frame at the end
     int32_t lengthBytes = 0;
     bool ended = true;       // the last call returned less than asked (or no clip started)
@@ -48,6 +49,13 @@ struct CClipCut
     }
 };
 
+struct CClipCut : CClipCount
+{
+    static constexpr int kPcmCarry = CMpegFrameStream::kMaxFrameBytes;
+
+    unsigned char frame[kPcmCarry]; // the last decoded frame; its first carryLen bytes are the carry
+};
+
 namespace clipcut {
 
 inline int ClampCount(int64_t nCount, int want)
@@ -55,19 +63,36 @@ inline int ClampCount(int64_t nCount, int want)
     return static_cast<int>(std::clamp<int64_t>(nCount, 0, want));
 }
 
+// Copies PCM only when the stream delivers it.
+template <class TStream> inline void Copy(void* to, const void* from, int n)
+{
+    if constexpr (TStream::kPcm)
+        std::memcpy(to, from, static_cast<size_t>(n));
+}
+
+template <class TStream, class TCut> inline unsigned char* FrameBuffer(TCut& v)
+{
+    if constexpr (TStream::kPcm)
+        return v.frame;
+    else
+        return nullptr;
+}
+
 // One call's worth of frames into out[0, want); want > 0.
-template <class TStream>
-int Cut(CClipCut& v, TStream& stream, char* out, int want)
+template <class TStream, class TCut>
+int Cut(TCut& v, TStream& stream, char* out, int want)
 {
     stream.Rewind(v.readPos);
+    unsigned char* const frame = FrameBuffer<TStream>(v);
 
     int c = 0;
     if (v.carryLen > want) {
         // A carry longer than the request (only after a small request): hand over its
         // head, keep the rest as the carry and decode nothing; the clip's end is
         // decided once the carry fits.
-        std::memcpy(out, v.frame, static_cast<size_t>(want));
-        std::memmove(v.frame, v.frame + want, static_cast<size_t>(v.carryLen - want));
+        Copy<TStream>(out, frame, want);
+        if constexpr (TStream::kPcm)
+            std::memmove(frame, frame + want, static_cast<size_t>(v.carryLen - want));
         v.carryLen -= want;
         return want;
     }
@@ -75,13 +100,13 @@ int Cut(CClipCut& v, TStream& stream, char* out, int want)
         // carryLen stays: only a frame cut at the end of the room sets it anew. Should
         // this call end on the clip's final frame with a full result, the next call
         // copies that many bytes again, of what `frame` then holds.
-        std::memcpy(out, v.frame, static_cast<size_t>(v.carryLen));
+        Copy<TStream>(out, frame, v.carryLen);
         c = v.carryLen;
     }
 
     for (;;) {
         int nFrame = 0;
-        const CMpegFrameStream::Step step = stream.Next(v.frame, nFrame);
+        const CMpegFrameStream::Step step = stream.Next(frame, nFrame);
         if (step == CMpegFrameStream::Step::Exhausted) {
             // The data ran out. Two bytes less than delivered keeps the count below
             // the request even when `out` is full, which ends the clip.
@@ -98,24 +123,25 @@ int Cut(CClipCut& v, TStream& stream, char* out, int want)
             // carryLen and readPos stay as they were.
             const int64_t nOver = v.produced - v.lengthBytes;
             if (c + nFrame > want) {
-                std::memcpy(out + c, v.frame, static_cast<size_t>(want - c));
+                Copy<TStream>(out + c, frame, want - c);
                 return ClampCount(c - nOver, want);
             }
             // The whole frame fits (frames shorter than a block, or a clip length of
             // 0): place its part that lies within the length.
             const int64_t nPlace = std::clamp<int64_t>(nFrame - nOver, 0, nFrame);
-            std::memcpy(out + c, v.frame, static_cast<size_t>(nPlace));
+            Copy<TStream>(out + c, frame, static_cast<int>(nPlace));
             return ClampCount(c + nFrame - nOver, want);
         }
         if (c + nFrame <= want) {
-            std::memcpy(out + c, v.frame, static_cast<size_t>(nFrame));
+            Copy<TStream>(out + c, frame, nFrame);
             c += nFrame;
             continue;
         }
         const int nHead = want - c;
-        std::memcpy(out + c, v.frame, static_cast<size_t>(nHead));
+        Copy<TStream>(out + c, frame, nHead);
         v.carryLen = nFrame - nHead;
-        std::memmove(v.frame, v.frame + nHead, static_cast<size_t>(v.carryLen));
+        if constexpr (TStream::kPcm)
+            std::memmove(frame, frame + nHead, static_cast<size_t>(v.carryLen));
         v.readPos = stream.Position();
         return want;
     }
@@ -123,11 +149,12 @@ int Cut(CClipCut& v, TStream& stream, char* out, int want)
 
 } // namespace clipcut
 
-// A Decode call of a clip source on one voice: the count placed in out[0, bytes).
-template <class TStream>
-int DecodeClip(CClipCut& v, TStream& stream, char* out, int bytes)
+// A Decode call of a clip source on one voice: the count placed in out[0, bytes)
+// (a stream without PCM places nothing and may be given no `out`).
+template <class TStream, class TCut>
+int DecodeClip(TCut& v, TStream& stream, char* out, int bytes)
 {
-    if (out == nullptr || bytes <= 0 || v.ended)
+    if ((TStream::kPcm && out == nullptr) || bytes <= 0 || v.ended)
         return 0;
     int nCount = 0;
     if (stream.CanDecode()) {

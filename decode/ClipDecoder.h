@@ -88,6 +88,7 @@ private:
     // The voice's frames come straight from its own frame decoder.
     struct CLiveStream
     {
+        static constexpr bool kPcm = true;
         CMpegFrameStream mpeg;
         void Rewind(int64_t nPos);
         int64_t Position() const { return mpeg.Position(); }

@@ -282,47 +282,24 @@ gst_vantrel_dec_get_supported_output_modes (G_GNUC_UNUSED
   return 1u << GST_NONSTREAM_AUDIO_OUTPUT_MODE_STEADY;
 }
 
-/* Renders and drops `count` frames. */
-static gboolean
-skip_frames (vantrel_song * song, gint64 count)
-{
-  int16_t scratch[1024 * VANTREL_CHANNELS];
-
-  while (count > 0) {
-    long n = vantrel_song_render (song, scratch, (size_t) MIN (count, 1024));
-    if (n < 0)
-      return FALSE;
-    if (n == 0)
-      break;
-    count -= n;
-  }
-  return TRUE;
-}
-
 /* The exact seek: the first frame at or after the requested time is the next one
- * played, with the samples an unbroken play has there. The library seeks to a
- * millisecond; the frames between it and the target are rendered and dropped. */
+ * played, with the samples an unbroken play has there. */
 static gboolean
 gst_vantrel_dec_seek (GstNonstreamAudioDecoder * dec,
     GstClockTime * new_position)
 {
   GstVantrelDec *self = GST_VANTREL_DEC (dec);
-  guint64 frame, ms;
+  guint64 frame;
   gint64 reached = 0;
 
   if (!self->song)
     return FALSE;
   frame = gst_util_uint64_scale_int_ceil (*new_position, RATE, GST_SECOND);
-  ms = frame * 10 / 441;
-  if (ms > G_MAXINT32)
-    ms = G_MAXINT32;
-  if (vantrel_song_seek_ms (self->song, (int64_t) ms) != VANTREL_OK
+  if (frame > G_MAXINT64)
+    frame = G_MAXINT64;
+  if (vantrel_song_seek_frame (self->song, (int64_t) frame) != VANTREL_OK
       || vantrel_song_tell (self->song, &reached) != VANTREL_OK)
     goto failed;
-  if ((guint64) reached < frame
-      && !skip_frames (self->song, (gint64) (frame - (guint64) reached)))
-    goto failed;
-  vantrel_song_tell (self->song, &reached);
   /* The base class turns the position back into a frame by rounding down. */
   *new_position = gst_util_uint64_scale_int_ceil ((guint64) reached, GST_SECOND,
       RATE);

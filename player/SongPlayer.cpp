@@ -35,6 +35,8 @@ CSongPlayer::~CSongPlayer()
 
 bool CSongPlayer::Open(CFileSource source)
 {
+    m_pProfiles.reset();
+    ForgetCheckpoints();
     m_file.Close();
     m_source = std::move(source);
     if (m_song.Load(m_source) != 1) {
@@ -50,6 +52,7 @@ bool CSongPlayer::Open(CFileSource source)
 
 int CSongPlayer::Prepare()
 {
+    ForgetCheckpoints();
     m_song.Arrange();
     Rewind();
     return 1;
@@ -57,6 +60,7 @@ int CSongPlayer::Prepare()
 
 int CSongPlayer::PreparePerformance(int number, int arrangementIndex)
 {
+    ForgetCheckpoints();
     int reached = -1;
     if (arrangementIndex < 0) {
         if (vantrel::ArrangePerformance(m_song, number) == 1)
@@ -78,6 +82,12 @@ void CSongPlayer::Rewind()
     m_nBlock = 0;
     m_dwEntryEnd = 0;
     m_pDecoder.reset();
+    if (m_pProfiles && m_pProfiles->Engine() != m_strDecoderEngine) {
+        // What the clips deliver is learned again with the engine the voices now use.
+        m_pProfiles.reset();
+        ForgetCheckpoints();
+    }
+    m_strEngineInUse = m_strDecoderEngine;
     const std::string id = m_song.GetFormatId();
     if (id.size() > 4 && (id[4] == 0x60 || id[4] == 0x61)) {
         try {
@@ -147,12 +157,19 @@ int CSongPlayer::Seek(int16_t percent)
 
 int CSongPlayer::Close()
 {
+    m_pProfiles.reset();
+    ForgetCheckpoints();
     m_song.EndPerformance();
     m_song.DetachSong();
     m_file.Close();
     SilenceVoices(true);
     m_pDecoder.reset();
     return 1;
+}
+
+int32_t CSongPlayer::EntryEndBlock() const
+{
+    return static_cast<int32_t>(m_dwEntryEnd * kBlocksPerMs);
 }
 
 int32_t CSongPlayer::EventOffset(int32_t startMs) const
@@ -171,7 +188,7 @@ int32_t CSongPlayer::EventBlock(int32_t startMs) const
     return block;
 }
 
-bool CSongPlayer::StartEvent(int voice, int track)
+bool CSongPlayer::StartEvent(int voice, int track, bool sound)
 {
     VoiceSlot& trackSlot = m_pVoices[track];
     CScheduledEventPtr current = m_song.CurrentEvent(track);
@@ -181,7 +198,6 @@ bool CSongPlayer::StartEvent(int voice, int track)
         return false;
     }
     // Without a decoder nothing can sound; the track still moves on to its next event.
-    const bool sound = m_pDecoder != nullptr;
     if (sound) {
         VoiceSlot& slot = m_pVoices[voice];
         slot.pFile = &m_file;
@@ -201,7 +217,7 @@ bool CSongPlayer::StartEvent(int voice, int track)
     return sound;
 }
 
-void CSongPlayer::RunEvents(int track, int n)
+void CSongPlayer::RunEvents(int track, int n, CClipSource* pSource)
 {
     int candidate = track;
     do {
@@ -213,12 +229,13 @@ void CSongPlayer::RunEvents(int track, int n)
                 }
             }
         }
-        if (StartEvent(candidate, track)) {
+        if (StartEvent(candidate, track, pSource != nullptr)) {
             VoiceSlot& slot = m_pVoices[candidate];
-            m_pDecoder->StartClip(slot.pFile, slot.nPos1, slot.nPos3, slot.nDataOffset, slot.nPos2,
-                                  slot.nPos4, candidate, slot.nLengthMs);
+            pSource->StartClip(slot.pFile, slot.nPos1, slot.nPos3, slot.nDataOffset, slot.nPos2,
+                               slot.nPos4, candidate, slot.nLengthMs);
             const int offset = std::min(slot.nStartOffset, n);
-            m_pDecoder->Decode(slot.pBuffer + offset, n - offset, candidate);
+            pSource->Decode(slot.pBuffer + offset, n - offset, candidate);
+            m_arrVoiceStart[candidate] = m_nBlock;
         }
     } while (m_pVoices[track].nNextEventBlock == m_nEntryBlock);
 }
@@ -266,21 +283,26 @@ void CSongPlayer::Mix(char* out, int n)
 
 bool CSongPlayer::RenderBlock(char* out, int n)
 {
-    n = std::clamp(n, 0, static_cast<int>(kBlockBytes)) & ~1;
+    return Step(out, std::clamp(n, 0, static_cast<int>(kBlockBytes)) & ~1, m_pDecoder.get());
+}
 
+bool CSongPlayer::Step(char* out, int n, CClipSource* pSource)
+{
     // Voice upkeep: release what ran out in the last block, top up what sounds.
     for (int v = 0; v < kVoiceCount; ++v) {
         VoiceSlot& slot = m_pVoices[v];
         if (slot.bFinished) {
             slot.pFile = nullptr;
-            std::memset(slot.pBuffer, 0, kBlockBytes);
+            if (out)
+                std::memset(slot.pBuffer, 0, kBlockBytes);
             slot.bFinished = 0;
         }
-        if (slot.pFile && m_pDecoder) {
-            int k = m_pDecoder->Decode(slot.pBuffer, n, v);
+        if (slot.pFile && pSource) {
+            int k = pSource->Decode(slot.pBuffer, n, v);
             if (k < n) {
                 k = std::max(k, 0);
-                std::memset(slot.pBuffer + k, 0, static_cast<size_t>(n - k));
+                if (out)
+                    std::memset(slot.pBuffer + k, 0, static_cast<size_t>(n - k));
                 slot.bFinished = 1;
             }
         }
@@ -289,24 +311,27 @@ bool CSongPlayer::RenderBlock(char* out, int n)
     // Events and entries, track by track.
     for (int t = 0; t < kTrackVoices; ++t) {
         if (m_pVoices[t].nNextEventBlock == m_nEntryBlock)
-            RunEvents(t, n);
+            RunEvents(t, n, pSource);
         // Entry ends that fell behind (more of them in one block than there are
         // tracks) are caught up in the next block.
-        if (m_nBlock >= static_cast<int32_t>(m_dwEntryEnd * kBlocksPerMs)) {
+        if (m_nBlock >= EntryEndBlock()) {
             if (!m_song.SelectEntry(m_nEntry)) {
-                m_file.Close();
-                Mix(out, n);
+                if (out) {
+                    m_file.Close();
+                    Mix(out, n);
+                }
                 return false;
             }
             m_nEntryBlock = 0;
             BeginEntry();
             ++m_nEntry;
             if (m_pVoices[t].nNextEventBlock == m_nEntryBlock)
-                RunEvents(t, n);
+                RunEvents(t, n, pSource);
         }
     }
 
-    Mix(out, n);
+    if (out)
+        Mix(out, n);
     ++m_nEntryBlock;
     ++m_nBlock;
     return true;

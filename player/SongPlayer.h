@@ -4,15 +4,18 @@
 // voices.
 //
 // Calling order: Open, Prepare, GetLength, then RenderBlock once per block until it
-// returns false (Seek between blocks), and Close. The player takes no lock: Seek,
-// Prepare and Close must not run while a block is being rendered.
+// returns false (Seek or SeekBlock between blocks), and Close. The player takes no
+// lock: Seek, SeekBlock, Prepare and Close must not run while a block is being
+// rendered.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "decode/ClipProfile.h"
 #include "decode/ClipSource.h"
 #include "platform/File.h"
 #include "song/SongDocument.h"
@@ -65,6 +68,17 @@ public:
     int GetLength() const { return m_nTotalLength; }
     int Seek(int16_t percent);
     bool RenderBlock(char* out, int n);
+    // The exact seek: makes the next RenderBlock render block `block` (counted from 0)
+    // with the PCM an unbroken play of whole blocks from the start has there, and the
+    // blocks after it as that play goes on. Returns false, and leaves the player at
+    // the end, when the performance has fewer blocks; blockCount (may be null) then
+    // receives how many it has. The first seek into a performance learns what its
+    // clips deliver (see docs/design.md, "Exact seeking"); later ones cost about the
+    // decoding of the clips that sound at the block, from their starts.
+    bool SeekBlock(int32_t block, int32_t* blockCount = nullptr);
+    // The memory kept for exact seeks: what the song's clips deliver, and the
+    // checkpoints of the prepared performance.
+    size_t GetSeekMemoryBytes() const;
     int Close();
 
     // What the information box reads.
@@ -86,16 +100,43 @@ public:
     void SetClipSourceFactory(ClipSourceFactory factory) { m_clipSourceFactory = std::move(factory); }
 
 private:
+    // Where the renderer stands between two blocks, without the PCM: what an exact
+    // seek restores.
+    struct CCheckpoint
+    {
+        int32_t nEntryBlock, nEntry, nBlock, nEntryOffset;
+        uint32_t dwEntryEnd;
+        int16_t nMixShift;
+        int32_t nDocumentEntry;
+        int32_t arrCursor[4];
+        VoiceSlot arrVoices[12];
+        int32_t arrVoiceStart[12];
+        CCountingClipSource::CVoice arrCounts[12];
+    };
+
     // What Prepare does after the draw: counters, decoder and voices afresh.
     void Rewind();
-    bool StartEvent(int voice, int track);
+    // One block: RenderBlock's work with the given clip source; without `out`, a dry
+    // step that moves voices and cursors as rendering would, without any PCM.
+    bool Step(char* out, int n, CClipSource* pSource);
+    bool StartEvent(int voice, int track, bool sound);
     void BeginEntry();
-    void RunEvents(int track, int n);
+    void RunEvents(int track, int n, CClipSource* pSource);
+    // Exact seeking (player/ExactSeek.cpp).
+    void ForgetCheckpoints();
+    void SaveCheckpoint();
+    void MaybeSaveCheckpoint();
+    // The block up to which nothing sounds or starts (at most `block`), or m_nBlock.
+    int32_t IdleUntil(int32_t block) const;
+    void RestoreCheckpoint(const CCheckpoint& checkpoint);
+    void ReplayVoice(int voice, int32_t block);
     void Mix(char* out, int n);
     void SilenceVoices(bool finished);
     // The block, counted from the entry's first block, in which an event starting at
     // startMs into the entry begins.
     int32_t EventBlock(int32_t startMs) const;
+    // The block from which the current entry is over (the next one is selected).
+    int32_t EntryEndBlock() const;
     int32_t EventOffset(int32_t startMs) const;
 
     CFile m_file;
@@ -116,4 +157,12 @@ private:
     std::unique_ptr<int16_t[]> m_pVoiceMemory; // the twelve voice buffers, allocated once
     std::unique_ptr<int32_t[]> m_pMixSum;      // one block of 32-bit sums
     std::unique_ptr<int16_t[]> m_pMixOut;      // the clamped block
+
+    int32_t m_arrVoiceStart[kVoiceCount] = {}; // the block in which each voice's clip started
+    std::string m_strEngineInUse;              // the engine of the voices since the last Rewind
+    std::unique_ptr<CClipProfiles> m_pProfiles; // what the song's clips deliver (exact seeks)
+    std::unique_ptr<CCountingClipSource> m_pCounter;
+    std::vector<CCheckpoint> m_arrCheckpoints; // of the performance, every m_nCheckpointBlocks
+    int32_t m_nCheckpointBlocks = 256;
+    int32_t m_nBlockCount = -1;                // blocks of the performance, once a seek met its end
 };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the render benchmark: render throughput against plain libmpg123
 # decoding of the same clip frames, in one run, without and with the caching clip
-# source (on the benchmark song and on the demo song's longest performance). With
+# source (on the benchmark song and on the demo song's longest performance); then
+# the seek benchmark (exact seeks against where they land, and their memory). With
 # --instructions it also counts the instructions of render and plain decoding (clip
 # decoder only) under callgrind, which the machine's load does not disturb.
 #   scripts/bench.sh [--instructions] [SECONDS]
@@ -14,6 +15,8 @@ scripts/install-deps.sh valgrind
 BUILD_DIR=build-bench scripts/build.sh -DCMAKE_BUILD_TYPE=Release -DVANTREL_TESTS=OFF >/dev/null
 clip=tests/data/clips/stereo44k.mp3
 build-bench/render_bench "$clip" "$seconds" generic
+# The exact seek on a ten-minute song of the demo's material.
+build-bench/seek_bench examples/demo.vn
 if [ "$instructions" = 1 ]; then
   count() {
     valgrind --tool=callgrind --callgrind-out-file=/dev/null --toggle-collect="$1" \

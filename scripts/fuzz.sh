@@ -5,9 +5,11 @@
 #                                            harness, then a short bounded run of each
 #                                            (about 2 minutes; FUZZ_CI_SECONDS per harness)
 #   scripts/fuzz.sh regress                  only the seed and regression corpora
-#   scripts/fuzz.sh campaign HARNESS [SECS]  a long run of fuzz_song, fuzz_decoder or
-#                                            fuzz_sources (both clip sources compared; default
-#                                            3600 s); its corpus grows in build-fuzz/corpus/HARNESS
+#   scripts/fuzz.sh campaign HARNESS [SECS]  a long run of fuzz_song, fuzz_decoder,
+#                                            fuzz_sources (both clip sources compared) or
+#                                            fuzz_seek (exact seeks against unbroken renders;
+#                                            default 3600 s); its corpus grows in
+#                                            build-fuzz/corpus/HARNESS
 #
 # Builds into build-fuzz/ with clang, libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer. Findings land in build-fuzz/findings/: every input
@@ -25,15 +27,16 @@ build() {
   cmake --build "$BUILD" -j"$JOBS" >/dev/null
   rm -rf "$BUILD/seeds"
   mkdir -p "$BUILD/seeds/fuzz_song" "$BUILD/seeds/fuzz_decoder" "$BUILD/seeds/fuzz_sources" \
-    "$BUILD/findings"
+    "$BUILD/seeds/fuzz_seek" "$BUILD/findings"
   "$BUILD/vantrel_corpus" song-seeds "$ROOT" "$BUILD/seeds/fuzz_song"
   "$BUILD/vantrel_corpus" decoder-seeds "$ROOT" "$BUILD/seeds/fuzz_decoder"
   # Example songs, when there are any, are seeds too.
   for f in examples/*.vn; do
     [ -f "$f" ] && cp "$f" "$BUILD/seeds/fuzz_song/example-$(basename "$f")"
   done
-  # fuzz_sources plays whole songs too.
+  # fuzz_sources and fuzz_seek play whole songs too.
   cp "$BUILD"/seeds/fuzz_song/* "$BUILD/seeds/fuzz_sources/"
+  cp "$BUILD"/seeds/fuzz_song/* "$BUILD/seeds/fuzz_seek/"
   return 0
 }
 
@@ -48,16 +51,21 @@ common_opts() {
     -artifact_prefix="$BUILD/findings/$1-" -print_final_stats=1
 }
 
+# The harness's regression inputs, once it has any.
+regression_dir() {
+  if [ -d "fuzz/regression/$1" ]; then echo "fuzz/regression/$1"; fi
+}
+
 regress() {
   local h
-  for h in fuzz_song fuzz_decoder fuzz_sources; do
+  for h in fuzz_song fuzz_decoder fuzz_sources fuzz_seek; do
     echo "== $h: seed and regression corpora"
     # The harness's own status decides (grep's does not); set +e keeps a failing
     # pipeline from ending the script before it is read.
     set +e
     # shellcheck disable=SC2046
     nice -n 10 "$BUILD/$h" $(common_opts "$h") -runs=0 \
-      "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 | grep -E "^#[0-9]+ +DONE|ERROR|SUMMARY|stat::number_of_executed_units"
+      "$BUILD/seeds/$h" $(regression_dir "$h") 2>&1 | grep -E "^#[0-9]+ +DONE|ERROR|SUMMARY|stat::number_of_executed_units"
     local status=${PIPESTATUS[0]}
     set -e
     [ "$status" -eq 0 ] || { echo "$h failed on its corpora"; exit 1; }
@@ -71,7 +79,7 @@ run() { # harness seconds corpus-dir
   set +e
   # shellcheck disable=SC2046
   nice -n 10 "$BUILD/$h" $(common_opts "$h") -max_total_time="$secs" \
-    "$corpus" "$BUILD/seeds/$h" "fuzz/regression/$h" 2>&1 |
+    "$corpus" "$BUILD/seeds/$h" $(regression_dir "$h") 2>&1 |
     grep --line-buffered -E "INITED|pulse|DONE|^Done|ERROR|SUMMARY|stat::|deadly|Test unit written"
   local status=${PIPESTATUS[0]}
   set -e
@@ -88,13 +96,14 @@ case "${1:-}" in
     run fuzz_song "$secs" "$tmp/fuzz_song"
     run fuzz_decoder "$secs" "$tmp/fuzz_decoder"
     run fuzz_sources "$secs" "$tmp/fuzz_sources"
+    run fuzz_seek "$secs" "$tmp/fuzz_seek"
     ;;
   regress)
     build
     regress
     ;;
   campaign)
-    h=${2:?which harness: fuzz_song, fuzz_decoder or fuzz_sources}
+    h=${2:?which harness: fuzz_song, fuzz_decoder, fuzz_sources or fuzz_seek}
     build
     run "$h" "${3:-3600}" "$BUILD/corpus/$h"
     ;;

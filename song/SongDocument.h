@@ -64,6 +64,8 @@ public:
     CScheduledEventPtr CurrentEvent(int32_t track);
     CScheduledEventPtr NextEvent(int32_t track);
     CScheduledEventPtr MakeScheduledEvent(int32_t track, int32_t event) const;
+    // The event a track's cursor stands on in the current entry, -1 for none.
+    int32_t GetEventCursor(int32_t track) const;
 
     int32_t GetState() const { return m_nState; }
     int32_t GetCurrentIndex() const { return m_nCurrent; }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TestClips.h"
 #include "decode/ClipDecoder.h"
 #include "platform/File.h"
 
@@ -50,29 +51,12 @@ Bytes Head(const Bytes& data, size_t n)
     return Bytes(data.begin(), data.begin() + std::min(n, data.size()));
 }
 
-// Byte offsets of the frames of a Layer III stream (MPEG-1 or MPEG-2), by walking
-// the frame headers.
+// Byte offsets of the frames of a clip that consists of whole frames.
 std::vector<size_t> FrameOffsets(const Bytes& data)
 {
-    static const int kKbps1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-    static const int kKbps2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
-    static const int kRates1[4] = {44100, 48000, 32000, 0};
-    std::vector<size_t> offsets;
-    size_t pos = 0;
-    while (pos + 4 <= data.size()) {
-        const unsigned long h = (static_cast<unsigned long>(data[pos]) << 24) | (data[pos + 1] << 16) |
-                                (data[pos + 2] << 8) | data[pos + 3];
-        if ((h >> 21) != 0x7FF || ((h >> 17) & 3) != 1)
-            break;
-        const bool bMpeg1 = ((h >> 19) & 3) == 3;
-        const int nKbps = (bMpeg1 ? kKbps1 : kKbps2)[(h >> 12) & 15];
-        const int nRate = kRates1[(h >> 10) & 3] / (bMpeg1 ? 1 : 2);
-        if (nKbps == 0 || nRate == 0)
-            break;
-        offsets.push_back(pos);
-        pos += static_cast<size_t>((bMpeg1 ? 144000 : 72000) * nKbps / nRate + ((h >> 9) & 1));
-    }
-    EXPECT_EQ(pos, data.size()) << "the clip should consist of whole frames";
+    size_t end = 0;
+    std::vector<size_t> offsets = testutil::FrameOffsets(data, &end);
+    EXPECT_EQ(end, data.size()) << "the clip should consist of whole frames";
     return offsets;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <fstream>
 #include <iterator>
@@ -118,6 +119,69 @@ TEST(RenderTool, SeeksApplyBeforeTheirBlockAndReportTheEntryStart)
     auto bad = RunTool({"render", song, "--raw", "-o", raw, "--seek", "fifty"});
     EXPECT_EQ(bad.nStatus, 1);
     EXPECT_NE(bad.strErr.find("PERCENT@BLOCK"), std::string::npos);
+}
+
+// An excerpt is the matching part of the whole render, byte for byte: from the raw
+// PCM, from a WAV (whose comment names the excerpt) and in a batch; times that are no
+// times, or that lie past the end, are refused and leave the output alone.
+TEST(RenderTool, ExcerptsHoldTheWholeRendersSamples)
+{
+    const std::string song = std::string(VANTREL_SOURCE_DIR) + "/examples/demo.vn";
+    const std::string whole = TempPath("whole.pcm");
+    ASSERT_EQ(RunTool({"render", song, "--raw", "-o", whole, "--performance", "3"}).nStatus, 0);
+    const std::string all = ReadBytes(whole);
+    struct Case
+    {
+        std::vector<std::string> args;
+        size_t from, frames;
+    };
+    const std::vector<Case> cases = {
+        {{"--start", "20", "--duration", "0:10"}, 20 * 44100, 10 * 44100},
+        {{"--start", "0:31.337"}, 31337 * 441 / 10, std::string::npos},
+        {{"--duration", "1.5"}, 0, 66150},
+        {{"--start", "0:47.990", "--duration", "30"}, 47990 * 441 / 10, std::string::npos},
+    };
+    for (const Case& c : cases) {
+        const std::string raw = TempPath("excerpt.pcm");
+        std::vector<std::string> args = {"render", song, "--raw", "-o", raw, "--performance", "3"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        auto r = RunTool(args);
+        ASSERT_EQ(r.nStatus, 0) << r.strErr;
+        ASSERT_LT(c.from * 4, all.size());
+        EXPECT_TRUE(ReadBytes(raw) == all.substr(c.from * 4, c.frames == std::string::npos ? c.frames : c.frames * 4))
+            << c.args[0] << " " << c.args[1];
+    }
+
+    const std::string wav = TempPath("excerpt.wav");
+    auto w = RunTool({"render", song, "-o", wav, "--performance", "3", "--start", "1:02.5", "--duration", "2"});
+    ASSERT_EQ(w.nStatus, 1) << "the demo's performance 3 lasts 48 s: " << w.strErr;
+    EXPECT_NE(w.strErr.find("--start 1:02.500 is past the end of performance 3 (0:48.000)"), std::string::npos)
+        << w.strErr;
+    WriteBytes(wav, "precious");
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--start", "1:60"}, {"--start", "-3"}, {"--start", "2.5s"}, {"--start", "1.2345"},
+          {"--duration", "0"}, {"--start", "500"}, {"--start", "5", "--seek", "50@3"}}) {
+        std::vector<std::string> args = {"render", song, "-o", wav, "--performance", "3"};
+        args.insert(args.end(), bad.begin(), bad.end());
+        auto r = RunTool(args);
+        EXPECT_EQ(r.nStatus, 1) << bad[0] << " " << bad[1];
+        EXPECT_NE(r.strErr.find(bad.back() == "50@3" ? "--seek" : bad[0]), std::string::npos) << r.strErr;
+    }
+    EXPECT_EQ(ReadBytes(wav), "precious");
+
+    auto ok = RunTool({"render", song, "-o", wav, "--performance", "3", "--start", "12", "--duration", "2"});
+    ASSERT_EQ(ok.nStatus, 0) << ok.strErr;
+    const std::string bytes = ReadBytes(wav);
+    EXPECT_NE(bytes.find("Excerpt from 0:12.000 for 0:02.000"), std::string::npos);
+    EXPECT_EQ(bytes.substr(bytes.size() - 2 * 44100 * 4), all.substr(12 * 44100 * 4, 2 * 44100 * 4));
+
+    // A batch of previews: each file is its performance's excerpt.
+    const std::string folder = TempPath("previews");
+    std::filesystem::create_directories(folder);
+    auto batch = RunTool({"render", song, "-o", folder, "--raw", "--performances", "2-3", "--start", "5",
+                          "--duration", "1"});
+    ASSERT_EQ(batch.nStatus, 0) << batch.strErr;
+    EXPECT_EQ(ReadBytes(folder + "/demo-3.pcm"), all.substr(5 * 44100 * 4, 44100 * 4));
 }
 
 TEST(RenderTool, RefusedSongsWriteNothingAndKeepAnExistingFile)

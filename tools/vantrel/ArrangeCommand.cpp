@@ -20,6 +20,7 @@
 #include "Commands.h"
 #include "PerformanceChoice.h"
 #include "Picture.h"
+#include "TimeText.h"
 #include "arrange/Random.h"
 #include "song/SongDocument.h"
 
@@ -84,17 +85,6 @@ Performance Capture(const CSongDocument& doc, int result)
 }
 
 void PrintBytes(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-
-// m:ss.mmm, minutes unbounded; a negative time gets a leading minus.
-std::string FormatTime(int64_t ms)
-{
-    const bool negative = ms < 0;
-    const uint64_t a = negative ? static_cast<uint64_t>(-(ms + 1)) + 1 : static_cast<uint64_t>(ms);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%s%" PRIu64 ":%02" PRIu64 ".%03" PRIu64, negative ? "-" : "",
-                  a / 60000, a / 1000 % 60, a % 1000);
-    return buf;
-}
 
 const char* DescribeResult(int result)
 {

@@ -197,6 +197,8 @@ public:
             put(SF_STR_TRACKNUMBER, PerformanceText(tags.nPerformance));
             comment = "Performance " + PerformanceText(tags.nPerformance);
         }
+        if (!tags.strExcerpt.empty())
+            comment += (comment.empty() ? "" : "; ") + tags.strExcerpt;
         if (!tags.strPublisher.empty())
             comment += (comment.empty() ? "" : "; ") + std::string("Publisher: ") + tags.strPublisher;
         put(SF_STR_COMMENT, comment);
@@ -276,6 +278,8 @@ public:
         put("TCOP", tags.strCopyright);
         if (tags.nPerformance > 0)
             id3tag_set_track(g, PerformanceText(tags.nPerformance).c_str());
+        if (!tags.strExcerpt.empty())
+            id3tag_set_comment(g, tags.strExcerpt.c_str());
         if (lame_init_params(g) < 0)
             throw COutputFileError("cannot write " + path + ": the MP3 encoder refuses its settings");
         m_arrBuffer.resize(kChunkFrames * 5 / 4 + 7200);
@@ -361,6 +365,7 @@ public:
         put("COPYRIGHT", tags.strCopyright);
         if (tags.nPerformance > 0)
             put("TRACKNUMBER", PerformanceText(tags.nPerformance));
+        put("COMMENT", tags.strExcerpt);
         OpusEncCallbacks callbacks{};
         callbacks.write = [](void* p, const unsigned char* data, opus_int32 len) -> int {
             return static_cast<COpusSink*>(p)->Put(data, static_cast<size_t>(len));

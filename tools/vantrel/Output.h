@@ -31,6 +31,7 @@ struct SOutputTags
     std::string strGenre;
     std::string strCopyright;
     int nPerformance = 0; // 0: none
+    std::string strExcerpt; // where an excerpt lies in the performance; empty: the whole
 };
 
 // The format that `path`'s extension names (case does not matter); a name without an

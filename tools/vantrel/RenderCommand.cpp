@@ -1,10 +1,12 @@
 // vantrel render SONG [-o OUT] [--raw] [--performance N|random] [--arrangement NAME]
+//                [--start TIME] [--duration TIME]
 //                [--seek PERCENT@BLOCK]... [--decoder NAME] [--no-cache] [--cache-mb MB]
 // vantrel render SONG... [-o FOLDER] [--output-pattern P] [--format EXT]
 //                [--performances 1-20] [--jobs N]
 // Renders one performance of a song to an audio file (WAV, FLAC, Ogg Vorbis, Opus or
 // MP3 by the output name's extension, the song's texts as its tags) or bare PCM, block
-// by block, as the plug-in's decode thread would. Several songs or performances are
+// by block, as the plug-in's decode thread would; or an excerpt of it (--start,
+// --duration), which holds the very samples the whole render has there. Several songs or performances are
 // rendered in parallel, one file each. Each stretch of clip data is decoded once and
 // replayed from memory (the same PCM as decoding it every time) unless --no-cache.
 #include <algorithm>
@@ -26,6 +28,7 @@
 #include "Commands.h"
 #include "Output.h"
 #include "PerformanceChoice.h"
+#include "TimeText.h"
 #include "arrange/Random.h"
 #include "decode/CachingClipSource.h"
 #include "player/SongPlayer.h"
@@ -51,6 +54,10 @@ struct RenderOptions
     bool bRaw = false;
     PerformanceChoice performance;
     std::vector<std::string> arrSeeks;
+    std::string strStart;
+    std::string strDuration;
+    int64_t nStartMs = 0;     // from strStart
+    int64_t nDurationMs = -1; // from strDuration; -1: to the end
     std::string strDecoder;
     bool bNoCache = false;
     long nCacheMb = 256;
@@ -75,6 +82,17 @@ SeekRequest ParseSeek(const std::string& text)
         throw CommandError("--seek takes PERCENT@BLOCK (for example 50@100), not \"" + text + "\"");
     }
     return r;
+}
+
+bool IsExcerpt(const RenderOptions& opt) { return !opt.strStart.empty() || !opt.strDuration.empty(); }
+
+// The excerpt's place in the performance, for the tags.
+std::string ExcerptText(const RenderOptions& opt)
+{
+    if (!IsExcerpt(opt))
+        return std::string();
+    return "Excerpt from " + FormatTime(opt.nStartMs) +
+           (opt.nDurationMs >= 0 ? " for " + FormatTime(opt.nDurationMs) : " to the end");
 }
 
 SOutputTags TagsOf(const CSongDocument& doc, int performance)
@@ -113,14 +131,15 @@ struct SRenderJob
 // Reports the work of one render as it goes: the audio rendered so far and the length.
 using RenderProgress = std::function<void(double doneMs, double totalMs)>;
 
-// Renders one job on the calling thread and returns the number of render calls. The
+// Renders one job on the calling thread and returns the number of frames written. The
 // thread's generator starts from its start state and draws the earlier performances
 // first, as a fresh process does, so performance N is the same whichever thread renders
 // it. `printSeeks` reports each seek and where it lands.
-long RenderJob(const SRenderJob& job, const RenderOptions& opt, EOutputFormat format,
-               const std::vector<SeekRequest>& seeks, const std::shared_ptr<CClipCache>& pCache,
-               bool printSeeks, const RenderProgress& progress)
+int64_t RenderJob(const SRenderJob& job, const RenderOptions& opt, EOutputFormat format,
+                  const std::vector<SeekRequest>& seeks, const std::shared_ptr<CClipCache>& pCache,
+                  bool printSeeks, const RenderProgress& progress)
 {
+    constexpr int64_t kBlockFrames = CSongPlayer::kBlockBytes / 4;
     SetRandomState(1);
     CSongPlayer player(opt.strDecoder);
     if (pCache)
@@ -136,12 +155,27 @@ long RenderJob(const SRenderJob& job, const RenderOptions& opt, EOutputFormat fo
         throw CommandError(job.strSong + ": the song has nothing that can be played (no arrangement "
                            "lists a section with a variation of positive length)");
 
-    auto sink = OpenPcmSink(job.strOut, format, TagsOf(player.GetDocument(), job.nPerformance));
-    const double totalMs = player.GetLength();
+    // An excerpt starts at frame floor(start x 44.1) of the performance: the exact seek
+    // puts the player at its block, before any output file is made.
+    const int64_t startFrame = opt.nStartMs * 441 / 10;
+    int64_t framesLeft = opt.nDurationMs >= 0 ? opt.nDurationMs * 441 / 10 : INT64_MAX;
+    if (startFrame > 0 &&
+        (startFrame / kBlockFrames > INT32_MAX ||
+         !player.SeekBlock(static_cast<int32_t>(startFrame / kBlockFrames))))
+        throw CommandError(job.strSong + ": --start " + FormatTime(opt.nStartMs) + " is past the end of performance " +
+                           std::to_string(job.nPerformance) + " (" + FormatTime(player.GetLength()) + ")");
+    size_t skipBytes = static_cast<size_t>(startFrame % kBlockFrames) * 4;
+
+    SOutputTags tags = TagsOf(player.GetDocument(), job.nPerformance);
+    tags.strExcerpt = ExcerptText(opt);
+    auto sink = OpenPcmSink(job.strOut, format, tags);
+    const double totalMs = std::max(0.0, std::min<double>(player.GetLength() - static_cast<double>(opt.nStartMs),
+                                                          opt.nDurationMs >= 0 ? opt.nDurationMs : 1e300));
 
     std::vector<char> block(CSongPlayer::kBlockBytes);
     size_t nextSeek = 0;
     long calls = 0;
+    int64_t written = 0;
     double renderedMs = 0;
     auto seek = [&] {
         const int start = player.Seek(static_cast<int16_t>(seeks[nextSeek].nPercent));
@@ -154,10 +188,16 @@ long RenderJob(const SRenderJob& job, const RenderOptions& opt, EOutputFormat fo
             seek();
         const bool more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
         ++calls;
-        sink->Write(block.data(), block.size());
-        renderedMs += 4608.0 / 176.4;
+        const int64_t frames = std::min<int64_t>(kBlockFrames - static_cast<int64_t>(skipBytes / 4), framesLeft);
+        sink->Write(block.data() + skipBytes, static_cast<size_t>(frames) * 4);
+        skipBytes = 0;
+        written += frames;
+        framesLeft -= frames;
+        renderedMs += static_cast<double>(frames) * 10 / 441;
         if (progress)
             progress(renderedMs, totalMs);
+        if (framesLeft == 0)
+            break;
         if (!more) {
             // The host seeks while its output drains: the next seek applies at once.
             if (nextSeek < seeks.size()) {
@@ -169,7 +209,7 @@ long RenderJob(const SRenderJob& job, const RenderOptions& opt, EOutputFormat fo
     }
     player.Close();
     sink->Finish();
-    return calls;
+    return written;
 }
 
 std::shared_ptr<CClipCache> MakeCache(const RenderOptions& opt, int share)
@@ -192,16 +232,19 @@ void RunSingleRender(const RenderOptions& opt, const std::vector<SeekRequest>& s
     const EOutputFormat format = opt.bRaw ? EOutputFormat::Raw : OutputFormatForName(job.strOut);
 
     std::unique_ptr<CProgress> progress;
-    const long calls = RenderJob(job, opt, format, seeks, MakeCache(opt, 1), true, [&](double doneMs, double totalMs) {
+    const int64_t frames = RenderJob(job, opt, format, seeks, MakeCache(opt, 1), true, [&](double doneMs, double totalMs) {
         if (!progress)
             progress = std::make_unique<CProgress>(totalMs);
         progress->Update(doneMs);
     });
     if (progress)
         progress->Done();
-    if (job.strOut != "-")
-        std::fprintf(stderr, "wrote %s (%ld blocks, %.3f s)\n", job.strOut.c_str(), calls,
-                     calls * 4608.0 / 176400.0);
+    if (job.strOut != "-" && IsExcerpt(opt))
+        std::fprintf(stderr, "wrote %s (%.3f s from %s)\n", job.strOut.c_str(), static_cast<double>(frames) / 44100,
+                     FormatTime(opt.nStartMs).c_str());
+    else if (job.strOut != "-")
+        std::fprintf(stderr, "wrote %s (%lld blocks, %.3f s)\n", job.strOut.c_str(),
+                     static_cast<long long>(frames / 1152), static_cast<double>(frames) / 44100);
 }
 
 // "1-20", "5", "1-3,7,10-12": the performance numbers, in order, each once.
@@ -466,8 +509,26 @@ bool IsBatch(const RenderOptions& opt)
            (!opt.strOut.empty() && opt.strOut != "-" && IsFolder(opt.strOut));
 }
 
-void RunRender(const RenderOptions& opt)
+// Reads --start and --duration into milliseconds.
+void ParseExcerpt(RenderOptions& opt)
 {
+    const char* const form = " takes a time as seconds (90, 12.5) or as m:ss.mmm (1:30, 1:30.250), not \"";
+    if (!opt.strStart.empty() && !ParseTime(opt.strStart, opt.nStartMs))
+        throw CommandError("--start" + (form + opt.strStart) + "\"");
+    if (!opt.strDuration.empty()) {
+        if (!ParseTime(opt.strDuration, opt.nDurationMs))
+            throw CommandError("--duration" + (form + opt.strDuration) + "\"");
+        if (opt.nDurationMs * 441 / 10 == 0)
+            throw CommandError("--duration " + opt.strDuration + " is shorter than one frame");
+    }
+    if (IsExcerpt(opt) && !opt.arrSeeks.empty())
+        throw CommandError("--seek plays the media player's seek from the start; it does not go with --start "
+                           "or --duration");
+}
+
+void RunRender(RenderOptions opt)
+{
+    ParseExcerpt(opt);
     const std::vector<SeekRequest> seeks = ParseSeeks(opt.arrSeeks);
     if (opt.nCacheMb < 0)
         throw CommandError("--cache-mb takes a size in MiB of 0 or more");
@@ -540,6 +601,11 @@ void AddRenderCommand(CLI::App& app)
     cmd->add_option("--performances", opt->strPerformances,
                     "Render several performances of each song, for example 1-20 or 1-3,7");
     cmd->add_option("-j,--jobs", opt->nJobs, "Renders at a time in a batch (default: the number of cores)");
+    cmd->add_option("--start", opt->strStart,
+                    "Render an excerpt from TIME on (seconds, or m:ss.mmm): the same samples as the "
+                    "whole render has there");
+    cmd->add_option("--duration", opt->strDuration,
+                    "Render at most TIME of audio (seconds, or m:ss.mmm), from the start or from --start");
     cmd->add_option("--seek", opt->arrSeeks,
                     "Seek to PERCENT of the length before render call BLOCK (0-based); repeatable");
     cmd->add_option("--decoder", opt->strDecoder,
