@@ -2,7 +2,9 @@
 # and CMake package files, the Linux plug-in, the man page and the documentation.
 # Components: tool, lib (the shared library), dev (header, archive, package files),
 # gst (the GStreamer plug-in, in GStreamer's plug-in folder under the prefix, see
-# gst/CMakeLists.txt). Everything is relative to the prefix, so an installation can be moved.
+# gst/CMakeLists.txt), vlc (the VLC plug-in, in VLC's demux folder under the prefix,
+# see vlc/CMakeLists.txt). Everything is relative to the prefix, so an installation
+# can be moved, except the thumbnailer entry, which names the tool by its absolute path.
 include(CMakePackageConfigHelpers)
 
 set(VANTREL_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/vantrel)
@@ -17,6 +19,24 @@ if(TARGET vantrel)
     file(RELATIVE_PATH _rel /x/${CMAKE_INSTALL_BINDIR} /x/${VANTREL_PLUGIN_INSTALL_DIR})
     target_compile_definitions(vantrel PRIVATE VANTREL_INSTALLED_PLUGIN_DIR="${_rel}")
   endif()
+endif()
+
+# The desktop: the audio/x-vnf type for the shared MIME database, and the thumbnailer
+# entry that makes file managers run `vantrel thumbnail`. The entry is written at
+# install time, naming the tool under the prefix installed to (--prefix included).
+if(TARGET vantrel AND NOT WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/desktop/vantrel.xml
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mime/packages COMPONENT tool)
+  install(CODE "set(_vantrel_thumbnailer \"${PROJECT_SOURCE_DIR}/desktop/vantrel.thumbnailer.in\")
+    set(_vantrel_thumbnailer_out \"${PROJECT_BINARY_DIR}/vantrel.thumbnailer\")
+    set(_vantrel_bindir \"${CMAKE_INSTALL_BINDIR}\")
+    set(_vantrel_datadir \"${CMAKE_INSTALL_DATAROOTDIR}\")" COMPONENT tool)
+  install(CODE [[
+    set(VANTREL_BIN "${CMAKE_INSTALL_PREFIX}/${_vantrel_bindir}/vantrel")
+    configure_file("${_vantrel_thumbnailer}" "${_vantrel_thumbnailer_out}" @ONLY)
+    file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${_vantrel_datadir}/thumbnailers"
+      TYPE FILE FILES "${_vantrel_thumbnailer_out}")
+  ]] COMPONENT tool)
 endif()
 
 if(TARGET in_vantrel AND NOT WIN32)
@@ -68,3 +88,11 @@ foreach(_pair ${_packages})
   install(FILES ${PROJECT_SOURCE_DIR}/cmake/install/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${_package} COMPONENT ${_component})
 endforeach()
+# The VLC plug-in carries code of VLC's headers: its copyright file says so too.
+if(TARGET vantrel_vlc)
+  file(READ ${PROJECT_SOURCE_DIR}/cmake/install/copyright _copyright)
+  file(READ ${PROJECT_SOURCE_DIR}/cmake/install/copyright-vlc _copyright_vlc)
+  file(WRITE ${PROJECT_BINARY_DIR}/vlc/copyright "${_copyright}${_copyright_vlc}")
+  install(FILES ${PROJECT_BINARY_DIR}/vlc/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vlc-plugin-vantrel COMPONENT vlc)
+endif()
