@@ -111,6 +111,7 @@ struct demux_sys_t
     int64_t          i_frames;       /* the prepared performance's length */
     int64_t          i_frame;        /* the next frame to send */
     bool             b_discontinuity;
+    bool             b_started;      /* Demux has been called */
 
     input_title_t  **pp_title;       /* "any arrangement", then each by name */
     int              i_titles;
@@ -409,6 +410,15 @@ static int Demux (demux_t *p_demux)
 {
     demux_sys_t *p_sys = p_demux->p_sys;
 
+    /* The first call sends nothing: VLC's input takes the title to start with
+     * (an MRL ending in "#N") after its first demux call, and a block sent before
+     * would be heard ahead of that title. */
+    if (!p_sys->b_started)
+    {
+        p_sys->b_started = true;
+        return VLC_DEMUXER_SUCCESS;
+    }
+
     block_t *p_block = block_Alloc (FRAMES_PER_BLOCK * VANTREL_BYTES_PER_FRAME);
     if (p_block == NULL)
         return VLC_DEMUXER_EGENERIC;
@@ -535,8 +545,9 @@ static int Control (demux_t *p_demux, int i_query, va_list args)
         }
 
         case DEMUX_GET_POSITION:
+            /* The last block runs a little past the length. */
             *va_arg (args, double *) = p_sys->i_frames > 0
-                ? (double)p_sys->i_frame / p_sys->i_frames : 0.;
+                ? __MIN (1., (double)p_sys->i_frame / p_sys->i_frames) : 0.;
             return VLC_SUCCESS;
 
         case DEMUX_SET_POSITION:
