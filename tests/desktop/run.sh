@@ -74,9 +74,10 @@ VANTREL=$prefix/bin/vantrel CORPUS=$BUILD_DIR/vantrel_corpus SOURCE_DIR=$PWD \
 mkdir -m 755 "$work/plugins" && cp "$BUILD_DIR/vlc/libvantrel_plugin.so" "$work/plugins/"
 mkdir -m 777 "$work/out"
 chmod 644 "$work/song.vn"
+# The last 3 s (VLC plays in real time): from frame 21 x 44100 = 926100 on.
 VLC_PLUGIN_PATH=$work/plugins timeout 120 "$here/cvlc.sh" -I dummy --play-and-exit --aout afile \
   --audiofile-format=s16 --audiofile-channels=2 --no-audiofile-wav --audiofile-file="$work/out/build.raw" \
-  "$work/song.vn" 2>/dev/null
-"$prefix/bin/vantrel" render --raw "$work/song.vn" -o "$work/ref.raw" 2>/dev/null
+  --start-time=21 "$work/song.vn" 2>/dev/null
+"$prefix/bin/vantrel" render --raw "$work/song.vn" -o - 2>/dev/null | tail -c +$((926100 * 4 + 1)) >"$work/ref.raw"
 cmp -s "$work/out/build.raw" "$work/ref.raw" || fail "the build tree's plug-in does not play performance 1"
-echo "desktop: the build tree's VLC plug-in (VLC_PLUGIN_PATH) plays performance 1 exactly"
+echo "desktop: the build tree's VLC plug-in (VLC_PLUGIN_PATH) plays performance 1 exactly (from 21 s)"
