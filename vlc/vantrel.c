@@ -357,8 +357,9 @@ static int Open (vlc_object_t *p_this)
     LogPerformance (p_demux, b_drawn || p_sys->i_played != p_sys->i_performance);
 
     es_format_t fmt;
-    es_format_Init (&fmt, AUDIO_ES, VLC_CODEC_S16L);
-    fmt.audio.i_format = VLC_CODEC_S16L;
+    /* The library renders in the machine's byte order. */
+    es_format_Init (&fmt, AUDIO_ES, VLC_CODEC_S16N);
+    fmt.audio.i_format = VLC_CODEC_S16N;
     fmt.audio.i_rate = RATE;
     fmt.audio.i_channels = VANTREL_CHANNELS;
     fmt.audio.i_physical_channels = AOUT_CHANS_STEREO;
@@ -435,13 +436,6 @@ static int Demux (demux_t *p_demux)
         }
         return VLC_DEMUXER_EOF;
     }
-#ifdef WORDS_BIGENDIAN
-    {
-        uint16_t *p = (uint16_t *)p_block->p_buffer;
-        for (long i = 0; i < i_rendered * VANTREL_CHANNELS; i++)
-            p[i] = bswap16 (p[i]);
-    }
-#endif
     p_block->i_buffer = i_rendered * VANTREL_BYTES_PER_FRAME;
     p_block->i_nb_samples = i_rendered;
     p_block->i_dts = p_block->i_pts = VLC_TS_0 + TimeOfFrame (p_sys->i_frame);
