@@ -2,7 +2,9 @@
 # and CMake package files, the Linux plug-in, the man page and the documentation.
 # Components: tool, lib (the shared library), dev (header, archive, package files),
 # gst (the GStreamer plug-in, in GStreamer's plug-in folder under the prefix, see
-# gst/CMakeLists.txt). Everything is relative to the prefix, so an installation can be moved.
+# gst/CMakeLists.txt), vlc (the VLC plug-in, in VLC's demux folder under the prefix,
+# see vlc/CMakeLists.txt). Everything is relative to the prefix, so an installation
+# can be moved, except the thumbnailer entry, which names the tool by its absolute path.
 include(CMakePackageConfigHelpers)
 
 set(VANTREL_PLUGIN_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/vantrel)
@@ -17,6 +19,24 @@ if(TARGET vantrel)
     file(RELATIVE_PATH _rel /x/${CMAKE_INSTALL_BINDIR} /x/${VANTREL_PLUGIN_INSTALL_DIR})
     target_compile_definitions(vantrel PRIVATE VANTREL_INSTALLED_PLUGIN_DIR="${_rel}")
   endif()
+endif()
+
+# The desktop: the audio/x-vnf type for the shared MIME database, and the thumbnailer
+# entry that makes file managers run `vantrel thumbnail`. The entry is written at
+# install time, naming the tool under the prefix installed to (--prefix included).
+if(TARGET vantrel AND NOT WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/desktop/vantrel.xml
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/mime/packages COMPONENT tool)
+  install(CODE "set(_vantrel_thumbnailer \"${PROJECT_SOURCE_DIR}/desktop/vantrel.thumbnailer.in\")
+    set(_vantrel_thumbnailer_out \"${PROJECT_BINARY_DIR}/vantrel.thumbnailer\")
+    set(_vantrel_bindir \"${CMAKE_INSTALL_BINDIR}\")
+    set(_vantrel_datadir \"${CMAKE_INSTALL_DATAROOTDIR}\")" COMPONENT tool)
+  install(CODE [[
+    set(VANTREL_BIN "${CMAKE_INSTALL_PREFIX}/${_vantrel_bindir}/vantrel")
+    configure_file("${_vantrel_thumbnailer}" "${_vantrel_thumbnailer_out}" @ONLY)
+    file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${_vantrel_datadir}/thumbnailers"
+      TYPE FILE FILES "${_vantrel_thumbnailer_out}")
+  ]] COMPONENT tool)
 endif()
 
 if(TARGET in_vantrel AND NOT WIN32)
@@ -63,10 +83,14 @@ set(_packages tool:vantrel lib:libvantrel1 dev:libvantrel-dev)
 if(TARGET gstvantrel)
   list(APPEND _packages gst:gstreamer1.0-vantrel)
 endif()
+if(TARGET vantrel_vlc)
+  list(APPEND _packages vlc:vlc-plugin-vantrel)
+endif()
 # The copyright files: our licence (LICENSE) and, in the tool's, the notices of the
-# header-only libraries compiled into it, from the Debian packages that provide them
-# (cmake/install/debian-copyright.sh). The other packages carry only our code: the
-# libraries they use are linked dynamically.
+# header-only libraries compiled into it, in the VLC plug-in's those of VLC's plug-in
+# headers (their module descriptor macros and inline functions), from the Debian
+# packages that provide them (cmake/install/debian-copyright.sh). The other packages
+# carry only our code: the libraries they use are linked dynamically.
 get_property(_tool_compiled_in GLOBAL PROPERTY VANTREL_TOOL_COMPILED_IN)
 find_program(VANTREL_DPKG dpkg)
 if(_tool_compiled_in AND NOT VANTREL_DPKG)
@@ -86,6 +110,9 @@ foreach(_pair ${_packages})
     foreach(_used IN LISTS _tool_compiled_in)
       list(APPEND _compiled_in "${_tool_file}=${_used}")
     endforeach()
+  elseif(_component STREQUAL "vlc" AND VANTREL_DPKG)
+    pkg_get_variable(_vlc_includedir vlc-plugin includedir)
+    set(_compiled_in "${VANTREL_VLC_PLUGIN_DIR}/libvantrel_plugin.so=${_vlc_includedir}/vlc/plugins/vlc_plugin.h")
   endif()
   set(_copyright ${PROJECT_BINARY_DIR}/copyright/${_package}/copyright)
   file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/copyright/${_package})

@@ -1,7 +1,9 @@
 # Debian packages from the same build (cpack -G DEB in the build folder, configured
-# with CMAKE_INSTALL_PREFIX=/usr): vantrel (the tool, the Linux plug-in, the man page),
+# with CMAKE_INSTALL_PREFIX=/usr): vantrel (the tool, the Linux plug-in, the man page,
+# the audio/x-vnf type and the thumbnailer; dpkg's triggers update the MIME database),
 # libvantrel1 (the shared library), libvantrel-dev (header, archive, pkg-config and
-# CMake files) and gstreamer1.0-vantrel (the GStreamer plug-in). Dependencies on system libraries come from dpkg-shlibdeps.
+# CMake files), gstreamer1.0-vantrel (the GStreamer plug-in) and vlc-plugin-vantrel
+# (the VLC plug-in). Dependencies on system libraries come from dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantrel)
 set(CPACK_PACKAGE_VENDOR "The Vantrel developers")
@@ -13,6 +15,9 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL tool lib dev)
 if(TARGET gstvantrel)
   list(APPEND CPACK_COMPONENTS_ALL gst)
+endif()
+if(TARGET vantrel_vlc)
+  list(APPEND CPACK_COMPONENTS_ALL vlc)
 endif()
 set(CPACK_COMPONENTS_GROUPING IGNORE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -27,7 +32,9 @@ set(CPACK_DEBIAN_TOOL_DESCRIPTION "VNF songs (.vn) hold MP3 clips and a structur
 and variations; every play draws a performance and mixes it live. The
 vantrel command shows what a song holds, draws its performances, renders
 them to WAV or raw PCM, plays them and builds songs from sound files.
-Also holds the media player input plug-in built for Linux.
+Also holds the media player input plug-in built for Linux, and makes the
+desktop know the songs: their type (audio/x-vnf) and thumbnails of their
+structure in file managers.
 Free software under the BSD 3-Clause licence; the copyright file also
 holds the notices of CLI11 and nlohmann-json, which are compiled in.")
 
@@ -61,5 +68,19 @@ plug-in lets GStreamer players (playbin, gst-play-1.0 and the desktop
 players built on them) play them: the element vantreldec decodes them to
 44100 Hz 16-bit stereo with exact seeking, and a type finder recognises
 them. Free software under the BSD 3-Clause licence.")
+
+set(CPACK_DEBIAN_VLC_PACKAGE_NAME vlc-plugin-vantrel)
+set(CPACK_DEBIAN_VLC_PACKAGE_SECTION video)
+# VLC's raw audio decoder and file access are in vlc-plugin-base; the song type and
+# thumbnails on the desktop come with the tool's package.
+set(CPACK_DEBIAN_VLC_PACKAGE_DEPENDS "vlc-plugin-base")
+set(CPACK_DEBIAN_VLC_PACKAGE_RECOMMENDS "vantrel")
+set(CPACK_DEBIAN_VLC_PACKAGE_ENHANCES "vlc")
+set(CPACK_DEBIAN_VLC_DESCRIPTION "VLC plug-in for VNF songs
+VNF songs (.vn) hold MP3 clips and a structure of arrangements, sections
+and variations; every play draws a performance and mixes it live. This
+plug-in lets VLC play them: performance 1 by default (or a fresh draw per
+play), with the song's texts as metadata, exact seeking, and the song's
+arrangements as titles. Free software under the BSD 3-Clause licence.")
 
 include(CPack)

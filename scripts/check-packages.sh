@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian packages (vantrel, libvantrel1, libvantrel-dev,
-# gstreamer1.0-vantrel) with CPack in build-deb/ (or $DEB_BUILD_DIR), runs lintian on
-# them (errors fail), checks their copyright files and maintainer, installs them with
-# apt, checks the installed tool, pkg-config file and GStreamer plug-in, and removes
-# them again.
+# gstreamer1.0-vantrel and, where VLC's headers are found, vlc-plugin-vantrel) with
+# CPack in build-deb/ (or $DEB_BUILD_DIR), runs lintian on them (errors fail), checks
+# their copyright files and maintainer, installs them with apt, checks the installed
+# tool, pkg-config file, GStreamer plug-in, MIME type, thumbnailer and VLC plug-in,
+# and removes them again (which takes the MIME type away again).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${DEB_BUILD_DIR:-build-deb}
@@ -17,6 +18,11 @@ rm -f "$dir"/*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
 debs=("$dir"/vantrel_*.deb "$dir"/libvantrel1_*.deb "$dir"/libvantrel-dev_*.deb
   "$dir"/gstreamer1.0-vantrel_*.deb)
+vlc=no
+if grep -q '^VANTREL_VLC:BOOL=ON' "$dir/CMakeCache.txt"; then
+  vlc=yes
+  debs+=("$dir"/vlc-plugin-vantrel_*.deb)
+fi
 for d in "${debs[@]}"; do
   [ -f "$d" ] || { echo "check-packages: $d was not built" >&2; exit 1; }
   echo "  $(dpkg-deb -f "$d" Package) $(dpkg-deb -f "$d" Version): Depends: $(dpkg-deb -f "$d" Depends)"
@@ -29,6 +35,7 @@ for d in "${debs[@]}"; do
   want=("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/"
     "Files: *" "License: BSD-3-Clause" "Copyright (c) 2026, The Vantrel developers")
   [ "$p" = vantrel ] && want+=("Files: cli11/*" "Files: nlohmann-json3/*" "License: Expat")
+  [ "$p" = vlc-plugin-vantrel ] && want+=("Files: vlc/*" "License: LGPL-2.1+")
   for w in "${want[@]}"; do
     grep -qxF -- "$w" <<<"$c" || grep -qF -- " $w" <<<"$c" ||
       { echo "check-packages: $p's copyright file has no '$w'" >&2; exit 1; }
@@ -36,7 +43,7 @@ for d in "${debs[@]}"; do
   dpkg-deb -f "$d" Maintainer | grep -q '^The Vantrel developers <' ||
     { echo "check-packages: $p's maintainer is $(dpkg-deb -f "$d" Maintainer)" >&2; exit 1; }
 done
-echo "  copyright files: BSD-3-Clause in every package; CLI11's and nlohmann-json's notices in vantrel's"
+echo "  copyright files: BSD-3-Clause in every package; CLI11's and nlohmann-json's notices in vantrel's, VLC's in the VLC plug-in's"
 
 # Warnings are printed and kept (see the README); errors fail.
 lintian --tag-display-limit 0 "${debs[@]}" | tee "$dir/lintian.txt" || true
@@ -51,7 +58,7 @@ if dpkg-query -W -f='${Status}' vantrel 2>/dev/null | grep -q "install ok instal
 fi
 remove() {
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq vantrel libvantrel-dev libvantrel1 \
-    gstreamer1.0-vantrel >/dev/null || true
+    gstreamer1.0-vantrel vlc-plugin-vantrel >/dev/null || true
 }
 trap remove EXIT
 abs=()
@@ -83,5 +90,32 @@ echo "  gst-inspect-1.0 vantreldec: $(sed -n 's/^ *Long-name *//p' "$work/inspec
 env -u GST_PLUGIN_PATH timeout 120 gst-launch-1.0 -q filesrc location=examples/demo.vn ! decodebin \
   ! audio/x-raw,format=S16LE ! filesink location="$work/gst-1.raw"
 cmp "$work/gst-1.raw" "$work/tool-1.raw"
+# The desktop: dpkg's trigger has put the type into the system's MIME database, and
+# the thumbnailer entry runs the installed tool.
+mime() { env -u XDG_DATA_DIRS -u XDG_DATA_HOME xdg-mime query filetype "$1"; }
+[ "$(mime examples/demo.vn)" = audio/x-vnf ] ||
+  { echo "check-packages: the installed MIME type is not in the database: $(mime examples/demo.vn)" >&2; exit 1; }
+grep -qx 'Exec=/usr/bin/vantrel thumbnail %i %o --size %s' /usr/share/thumbnailers/vantrel.thumbnailer
+/usr/bin/vantrel thumbnail examples/demo.vn "$work/thumb.png" --size 128
+[ "$(head -c 4 "$work/thumb.png" | tail -c 3)" = PNG ]
+echo "  xdg-mime query filetype: audio/x-vnf; thumbnailer: a PNG of $(stat -c %s "$work/thumb.png") bytes"
+# The installed VLC plug-in, found by VLC itself (in its cache, which the package's
+# trigger renewed), plays performance 1 exactly.
+if [ "$vlc" = yes ]; then
+  plugins=$(pkg-config --variable=pluginsdir vlc-plugin)
+  dpkg -L vlc-plugin-vantrel | grep -qx "$plugins/demux/libvantrel_plugin.so"
+  grep -qa libvantrel_plugin.so "$plugins/plugins.dat" ||
+    { echo "check-packages: VLC's plug-in cache does not list the plug-in" >&2; exit 1; }
+  chmod 755 "$work" && mkdir -m 777 "$work/vlc" && cp examples/demo.vn "$work/demo.vn" && chmod 644 "$work/demo.vn"
+  env -u VLC_PLUGIN_PATH timeout 120 tests/desktop/cvlc.sh -I dummy --play-and-exit --aout afile \
+    --audiofile-format=s16 --audiofile-channels=2 --no-audiofile-wav --audiofile-file="$work/vlc/1.raw" \
+    "$work/demo.vn" 2>/dev/null
+  cmp "$work/vlc/1.raw" "$work/tool-1.raw"
+  echo "  cvlc with vlc-plugin-vantrel: performance 1, byte for byte"
+fi
+remove
+trap - EXIT
+[ "$(mime examples/demo.vn)" != audio/x-vnf ] ||
+  { echo "check-packages: the MIME type stays in the database after the packages are removed" >&2; exit 1; }
 rm -rf "$work"
 echo "check-packages: the packages build, pass lintian, install and work"

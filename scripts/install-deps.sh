@@ -20,6 +20,11 @@ PACKAGES=(
   # A real sound server for vantrel play and gst-play-1.0 (tests/sound/run.sh)
   pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio tmux
   qemu-system-x86 debootstrap e2fsprogs  # the emulated PC that runs the i686 build (scripts/win32vm)
+  # The Linux desktop (tests/desktop/; the demo needs none of it): VLC's plug-in
+  # headers for the VLC plug-in (vlc/), VLC and its Python binding to check it, and
+  # the desktop's MIME tools to check the audio/x-vnf type and the thumbnailer
+  libvlccore-dev vlc-bin vlc-plugin-base python3-vlc
+  shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin python3-gi
 )
 PACKAGES+=("$@")
 

@@ -22,6 +22,7 @@ BUILD_DIR=build tests/sound/run.sh
 echo "== install into a temporary prefix; examples/c against the installed library"
 BUILD_DIR=build scripts/check-install.sh
 
+BUILD_DIR=build tests/desktop/run.sh  # the Linux desktop: MIME type, thumbnailer, VLC plug-in, installed
 echo "== Debian packages: build, lintian, install with apt, check, remove"
 scripts/check-packages.sh
 

@@ -2,6 +2,8 @@
 // image's size, one bar per event of the performance, the texts in the SVG.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -88,4 +90,33 @@ TEST(Picture, SvgCarriesTheTextsAndTheSongPictureItsSections)
     const auto bad = RunTool({"info", kDemo, "--picture", TempPath("song.gif")});
     EXPECT_EQ(bad.nStatus, 1);
     EXPECT_NE(bad.strErr.find("must end in .png or .svg"), std::string::npos) << bad.strErr;
+}
+
+// The thumbnail: the song picture fitted into N x N (longer side N, proportions
+// kept), a PNG whatever the name; a damaged song writes nothing and fails.
+TEST(Picture, ThumbnailFitsTheSongPictureIntoTheSizeAsked)
+{
+    const std::string full = TempPath("thumb-full.png");
+    ASSERT_EQ(RunTool({"info", kDemo, "--picture", full}).nStatus, 0);
+    const auto whole = PngSize(ReadBytes(full));
+    ASSERT_GT(whole.first, whole.second);
+    for (int n : {128, 1024}) {
+        const std::string out = TempPath("thumb-" + std::to_string(n)); // no extension, as file managers may name it
+        const auto r = RunTool({"thumbnail", kDemo, out, "--size", std::to_string(n)});
+        ASSERT_EQ(r.nStatus, 0) << r.strErr;
+        const auto size = PngSize(ReadBytes(out));
+        EXPECT_EQ(size.first, n);
+        EXPECT_NEAR(size.second, whole.second * n / static_cast<double>(whole.first), 0.5 + 1e-9) << n;
+    }
+
+    const std::string damaged = TempPath("thumb-damaged.vn");
+    WriteBytes(damaged, ReadBytes(kDemo).substr(0, 3000));
+    for (const std::string& song : {damaged, TempPath("thumb-missing.vn")}) {
+        const std::string out = TempPath("thumb-refused.png");
+        std::remove(out.c_str());
+        const auto r = RunTool({"thumbnail", song, out, "--size", "256"});
+        EXPECT_EQ(r.nStatus, 1) << song;
+        EXPECT_NE(r.strErr.find(song), std::string::npos) << r.strErr;
+        EXPECT_FALSE(std::ifstream(out).good()) << "a thumbnail was written for " << song;
+    }
 }

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+class CSongDocument;
+
 namespace vantrel::tool {
 
 // A failure to report to the user: the message goes to standard error and the tool
@@ -30,5 +32,10 @@ void AddPackCommand(CLI::App& app);
 void AddPlayCommand(CLI::App& app);
 void AddUnpackCommand(CLI::App& app);
 void AddCheckCommand(CLI::App& app);
+void AddThumbnailCommand(CLI::App& app);
+
+// Throws the CommandError for a song that did not load into `doc`: the loader's
+// reason, or the system's when the file could not be opened at all.
+[[noreturn]] void ThrowLoadFailure(const std::string& path, const CSongDocument& doc);
 
 } // namespace vantrel::tool

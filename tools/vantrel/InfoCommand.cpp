@@ -109,8 +109,10 @@ void PrintTree(const std::string& path, const CSongDocument& doc)
     }
 }
 
+} // namespace
+
 // Why a file cannot be opened, in the system's words.
-std::string OpenFailureReason(const std::string& path)
+static std::string OpenFailureReason(const std::string& path)
 {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec))
@@ -124,19 +126,25 @@ std::string OpenFailureReason(const std::string& path)
     return "cannot open " + path + ": " + std::strerror(errno ? errno : ENOENT);
 }
 
+void ThrowLoadFailure(const std::string& path, const CSongDocument& doc)
+{
+    // A fresh document gets its error text only from a file it could open: an
+    // empty one means the file could not be opened at all.
+    if (doc.GetLastError().empty())
+        throw CommandError(OpenFailureReason(path));
+    throw CommandError(path + ": " + doc.GetLastError());
+}
+
+namespace {
+
 void RunInfo(const InfoOptions& opt)
 {
     CSongDocument doc;
     const int result = doc.Load(opt.strPath);
     if (opt.bJson)
         std::printf("%s\n", InfoToJson(opt.strPath, result, doc).dump(2).c_str());
-    if (result != 1) {
-        // A fresh document gets its error text only from a file it could open: an
-        // empty one means the file could not be opened at all.
-        if (doc.GetLastError().empty())
-            throw CommandError(OpenFailureReason(opt.strPath));
-        throw CommandError(opt.strPath + ": " + doc.GetLastError());
-    }
+    if (result != 1)
+        ThrowLoadFailure(opt.strPath, doc);
     if (!opt.bJson)
         PrintTree(opt.strPath, doc);
     if (!opt.strPicture.empty()) {

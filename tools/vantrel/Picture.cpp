@@ -11,7 +11,7 @@ PictureStats DrawPerformancePicture(const std::string&, int, const std::string&)
     throw CommandError("this build of vantrel draws no pictures (it has no cairo)");
 }
 
-PictureStats DrawSongPicture(const CSongDocument&, const std::string&)
+PictureStats DrawSongPicture(const CSongDocument&, const std::string&, int)
 {
     throw CommandError("this build of vantrel draws no pictures (it has no cairo)");
 }
@@ -82,16 +82,22 @@ std::string XmlEscape(const std::string& utf8)
     return out;
 }
 
-// A canvas of the given size; Finish() writes it.
+// A canvas of the given size (in drawing units; the picture is `scale` times that);
+// Finish() writes it.
 class CCanvas
 {
 public:
-    CCanvas(const std::string& path, int width, int height) : m_strPath(path), m_format(FormatOf(path))
+    CCanvas(const std::string& path, Format format, int width, int height, double scale = 1.0)
+        : m_strPath(path), m_format(format)
     {
-        m_pSurface = m_format == Format::Png
-                         ? cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)
-                         : cairo_svg_surface_create_for_stream(AppendToString, &m_strSvg, width, height);
+        const int w = std::max(1, static_cast<int>(std::lround(width * scale)));
+        const int h = std::max(1, static_cast<int>(std::lround(height * scale)));
+        m_pSurface = m_format == Format::Png ? cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)
+                                             : cairo_svg_surface_create_for_stream(AppendToString, &m_strSvg, w, h);
         m_pCr = cairo_create(m_pSurface);
+        m_nWidth = w;
+        m_nHeight = h;
+        cairo_scale(m_pCr, scale, scale);
         cairo_set_source_rgb(m_pCr, 1, 1, 1);
         cairo_paint(m_pCr);
         cairo_select_font_face(m_pCr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
@@ -102,6 +108,8 @@ public:
         cairo_surface_destroy(m_pSurface);
     }
     cairo_t* Cr() { return m_pCr; }
+    int Width() const { return m_nWidth; }
+    int Height() const { return m_nHeight; }
     // Texts also written into an SVG as its title and description, for search and
     // screen readers (cairo draws the labels as glyph outlines).
     void Describe(const std::string& utf8) { m_arrTexts.push_back(utf8); }
@@ -135,6 +143,8 @@ private:
     Format m_format;
     std::string m_strSvg;
     std::vector<std::string> m_arrTexts;
+    int m_nWidth = 0;
+    int m_nHeight = 0;
     cairo_surface_t* m_pSurface = nullptr;
     cairo_t* m_pCr = nullptr;
 };
@@ -344,7 +354,7 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
     auto X = [&](double ms) { return left + ms * scale; };
 
     CCairoCaches caches;
-    CCanvas canvas(path, width, height);
+    CCanvas canvas(path, FormatOf(path), width, height);
     cairo_t* cr = canvas.Cr();
     const int arrangementIndex = [&] {
         const auto& list = song.GetArrangements();
@@ -477,9 +487,9 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
     return stats;
 }
 
-PictureStats DrawSongPicture(const CSongDocument& doc, const std::string& path)
+PictureStats DrawSongPicture(const CSongDocument& doc, const std::string& path, int fitSize)
 {
-    FormatOf(path);
+    const Format format = fitSize > 0 ? Format::Png : FormatOf(path);
     const CSong& song = *doc.GetSong();
     const int width = 1200, left = 150, boxH = 26, gap = 8;
     int32_t longest = 1;
@@ -500,8 +510,10 @@ PictureStats DrawSongPicture(const CSongDocument& doc, const std::string& path)
     const double varScale = (width - left - 16.0 - gap * static_cast<double>(mostVariations)) /
                             (static_cast<double>(longest) * static_cast<double>(mostVariations));
 
+    // A thumbnail: the whole picture, fitted into fitSize x fitSize.
+    const double scale = fitSize > 0 ? fitSize / static_cast<double>(std::max(width, height)) : 1.0;
     CCairoCaches caches;
-    CCanvas canvas(path, width, height);
+    CCanvas canvas(path, format, width, height, scale);
     cairo_t* cr = canvas.Cr();
     const std::string title = BytesToUtf8(song.m_strTitle) + (song.m_strAuthor.empty() ? "" : " - " + BytesToUtf8(song.m_strAuthor));
     canvas.Describe(title);
@@ -568,8 +580,8 @@ PictureStats DrawSongPicture(const CSongDocument& doc, const std::string& path)
     }
     canvas.Finish(title);
     PictureStats stats;
-    stats.nWidth = width;
-    stats.nHeight = height;
+    stats.nWidth = canvas.Width();
+    stats.nHeight = canvas.Height();
     return stats;
 }
 

@@ -21,7 +21,9 @@ struct PictureStats
 // records where each clip starts. Throws CommandError.
 PictureStats DrawPerformancePicture(const std::string& songPath, int number, const std::string& path);
 
-// The song's arrangements and sections, drawn to `path`.
-PictureStats DrawSongPicture(const CSongDocument& doc, const std::string& path);
+// The song's arrangements and sections, drawn to `path`. With `fitSize` > 0 the
+// picture is a PNG (whatever the name) scaled to fit into fitSize x fitSize, its
+// longer side exactly fitSize: a thumbnail. The stats give the picture's size.
+PictureStats DrawSongPicture(const CSongDocument& doc, const std::string& path, int fitSize = 0);
 
 } // namespace vantrel::tool

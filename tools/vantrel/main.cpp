@@ -19,6 +19,7 @@ int main(int argc, char** argv)
     AddPlayCommand(app);
     AddUnpackCommand(app);
     AddCheckCommand(app);
+    AddThumbnailCommand(app);
 
     try {
         app.parse(argc, argv);
