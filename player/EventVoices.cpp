@@ -41,7 +41,7 @@ private:
 std::vector<EventVoice> RecordEventVoices(CSongPlayer& player, const std::string& decoderEngine)
 {
     const CSongDocument& doc = player.GetDocument();
-    auto recorder = std::make_unique<CRecordingSource>(doc, std::make_unique<CClipDecoder>(decoderEngine));
+    auto recorder = std::make_unique<CRecordingSource>(doc, std::make_unique<CClipDecoder>(decoderEngine.c_str()));
     const CRecordingSource& rec = *recorder;
     player.SetClipSourceForTest(std::move(recorder));
     std::vector<char> block(CSongPlayer::kBlockBytes);

@@ -44,7 +44,9 @@ async function defaultWasmBinary() {
 export function loadCore(options = {}) {
   if (!corePromise) {
     corePromise = (async () => {
-      const settings = { print: () => {}, printErr: () => {} };
+      // The WebAssembly is handed over below, so the loader need not locate it (it
+      // would use URL, which an AudioWorklet's scope does not have).
+      const settings = { print: () => {}, printErr: () => {}, locateFile: (path) => path };
       if (options.wasmModule) {
         settings.instantiateWasm = (imports, receive) => {
           WebAssembly.instantiate(options.wasmModule, imports).then((instance) => receive(instance, options.wasmModule));

@@ -2,13 +2,16 @@
 // audio thread, and renders each 128-frame quantum as it is asked for. The page
 // sends it the song's bytes and what to play; it answers with its position.
 //
-// Underruns are counted here: a quantum the engine could not fill before the end,
-// or quanta the browser skipped (the audio clock moved on by more than one quantum
-// between two calls while playing).
+// Underruns are counted here, of two kinds: `short`, a quantum the engine could not
+// fill before the performance's end, and `late`, each time the audio rendered so
+// far fell behind the wall clock by more than LATE_MS beyond the least it has been
+// behind since play started (the output would have run dry: a stall of the audio
+// thread, by the engine or by anything else).
 import { loadCore, openSong } from './vantrel/vantrel.mjs';
 
 const QUANTUM = 128;
 const REPORT_EVERY = 8; // quanta between position reports (about 23 ms)
+const LATE_MS = 40;     // more than the output's buffer holds
 
 class VantrelProcessor extends AudioWorkletProcessor {
   constructor(options) {
@@ -17,8 +20,10 @@ class VantrelProcessor extends AudioWorkletProcessor {
     this.playing = false;
     this.buffer = new Float32Array(QUANTUM * 2);
     this.quanta = 0;        // quanta delivered while playing
-    this.underruns = 0;
+    this.short = 0;
+    this.late = 0;
     this.lastFrame = -1;    // currentFrame of the last call while playing
+    this.lag = null;        // the least (wall clock - audio clock) since play started, in ms
     this.sinceReport = 0;
     this.ready = loadCore({ wasmModule: options.processorOptions.wasmModule });
     this.queue = Promise.resolve();
@@ -53,11 +58,13 @@ class VantrelProcessor extends AudioWorkletProcessor {
           this.report();
           break;
         case 'stats':
-          this.port.postMessage({ type: 'stats', quanta: this.quanta, underruns: this.underruns, id: msg.id });
+          this.port.postMessage({ type: 'stats', id: msg.id, quanta: this.quanta, short: this.short,
+            late: this.late, frame: this.song && this.song.performance ? this.song.position : 0 });
           break;
         case 'reset-stats':
           this.quanta = 0;
-          this.underruns = 0;
+          this.short = 0;
+          this.late = 0;
           break;
       }
       if (msg.id !== undefined && msg.type !== 'stats') this.port.postMessage({ type: 'done', id: msg.id });
@@ -75,8 +82,19 @@ class VantrelProcessor extends AudioWorkletProcessor {
   report() {
     if (!this.song || !this.song.performance) return;
     this.sinceReport = 0;
-    this.port.postMessage({ type: 'position', frame: this.song.position, time: currentTime, quanta: this.quanta,
-      underruns: this.underruns, playing: this.playing });
+    this.port.postMessage({ type: 'position', frame: this.song.position, time: currentTime, playing: this.playing });
+  }
+
+  // Wall clock against audio clock: a stall shows as the wall clock running ahead.
+  watchClock() {
+    const lag = Date.now() - (currentFrame / sampleRate) * 1000;
+    if (this.lastFrame < 0 || currentFrame !== this.lastFrame + QUANTUM) this.lag = lag;
+    else if (lag < this.lag) this.lag = lag;
+    else if (lag - this.lag > LATE_MS) {
+      this.late++;
+      this.lag = lag;
+    }
+    this.lastFrame = currentFrame;
   }
 
   process(inputs, outputs) {
@@ -87,8 +105,7 @@ class VantrelProcessor extends AudioWorkletProcessor {
       right.fill(0);
       return true;
     }
-    if (this.lastFrame >= 0 && currentFrame - this.lastFrame > QUANTUM) this.underruns += Math.round((currentFrame - this.lastFrame) / QUANTUM) - 1;
-    this.lastFrame = currentFrame;
+    this.watchClock();
     const frames = Math.min(QUANTUM, left.length);
     const buf = frames === QUANTUM ? this.buffer : new Float32Array(frames * 2);
     let n = 0;
@@ -105,7 +122,7 @@ class VantrelProcessor extends AudioWorkletProcessor {
     right.fill(0, n);
     this.quanta++;
     if (n < frames) {
-      if (!this.song.atEnd) this.underruns++;
+      if (!this.song.atEnd) this.short++;
       this.playing = false;
       this.report();
       this.port.postMessage({ type: 'ended' });
