@@ -20,6 +20,10 @@ PACKAGES=(
   # A real sound server for vantrel play and gst-play-1.0 (tests/sound/run.sh)
   pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio tmux
   qemu-system-x86 debootstrap e2fsprogs  # the emulated PC that runs the i686 build (scripts/win32vm)
+  # The web target and its tests (scripts/web/test.sh; the demo does not need them):
+  # Emscripten (with clang, lld and binaryen), Chromium for the player's test, zip for
+  # the site's archive. Node.js 18 or later with npm is the machine's own.
+  emscripten chromium zip
 )
 PACKAGES+=("$@")
 

@@ -1,32 +1,54 @@
 #!/usr/bin/env bash
-# Builds libmpg123 (static) for WebAssembly with Emscripten from Debian's source
-# package, as the Windows cross builds do.
+# Builds libmpg123 (static) from Debian's source package, as the Windows cross builds
+# do, for WebAssembly with Emscripten, or natively with GCC from the same recipe for
+# the web target's reference renders.
 #
-#   scripts/web/build-mpg123.sh
+#   scripts/web/build-mpg123.sh [wasm|native]      (default: wasm)
 #
-# Result: $VANTREL_CACHE/mpg123-wasm-HASH/{include,lib} (HASH: of the recipe below).
+# Result: $VANTREL_CACHE/mpg123-TARGET-HASH/{include,lib} (HASH: of the recipe below).
 # Prints the prefix on stdout. Does nothing when that prefix already holds a library
 # built with the same recipe.
 #
-# Only the portable C decoder ("generic") exists in WebAssembly. It has to give the
-# same samples as the native library's generic decoder, which is built with GCC and
-# -ffast-math: see the note on FLAGS below.
+# Floating point: only the portable C decoder ("generic") exists in WebAssembly.
+# The library's configure adds -ffast-math, and each compiler then orders the
+# synthesis filter's and the hybrid filter's sums its own way: Debian's library
+# (GCC) and clang's WebAssembly build of the same code differ by one step in about
+# one sample in 2 000, and no clang flag gives GCC's order (docs/design.md, "In a
+# browser", has what was measured). Without -ffast-math both compilers compute
+# exactly what the C code says, so the WebAssembly build and a native build of this
+# same recipe give the same samples, bit for bit: the native one ("native") is what
+# the web tests compare the package's renders with.
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-# The host is "wasm32-unknown-linux": the library's config.sub does not know
-# Emscripten, and a cross build keeps configure from running test programs (the
-# loader emcc makes cannot read its .wasm under Node 18 and later).
-# Floating point: the library's configure adds -ffast-math. clang's fast-math lets it
-# reorder the synthesis filter's sums in ways that GCC on x86_64 does not, which shows
-# as samples one step off; FLAGS are what the wasm build uses instead (see
-# docs/design.md, "In a browser", for what was measured).
-FLAGS=${VANTREL_WASM_MPG123_FLAGS:--O2 -fno-fast-math -ffp-contract=off}
-CONF=(--host=wasm32-unknown-linux --enable-static --disable-shared --with-cpu=generic_fpu
-    --disable-modules --with-audio=dummy --with-default-audio=dummy --with-network=none
-    --with-optimization=0 --disable-largefile)
-STAMP_TEXT="mpg123-wasm ${CONF[*]} CFLAGS=$FLAGS emcc=$(emcc --version 2>/dev/null | sed -n 1p)"
-PREFIX=$VANTREL_CACHE/mpg123-wasm-$(printf '%s' "$STAMP_TEXT" | sha256sum | cut -c1-8)
+TARGET=${1:-wasm}
+FLAGS="-O2 -fno-fast-math -ffp-contract=off"
+# --with-optimization=0: configure puts none of its own flags (-ffast-math among
+# them) in front of FLAGS.
+CONF=(--enable-static --disable-shared --with-cpu=generic_fpu --disable-modules --with-audio=dummy
+    --with-default-audio=dummy --with-network=none --with-optimization=0 --disable-largefile
+    --disable-dependency-tracking)
+case $TARGET in
+    wasm)
+        # The host is "wasm32-unknown-linux": the library's config.sub does not know
+        # Emscripten, and a cross build keeps configure from running test programs
+        # (the loader emcc makes cannot read its .wasm under Node 18 and later).
+        CONF+=(--host=wasm32-unknown-linux)
+        CC_BIN=emcc
+        WRAP=(emconfigure)
+        MAKEWRAP=(emmake)
+        COMPILER=$(emcc --version 2>/dev/null | sed -n 1p)
+        ;;
+    native)
+        CC_BIN=gcc
+        WRAP=()
+        MAKEWRAP=()
+        COMPILER=$(gcc --version | sed -n 1p)
+        ;;
+    *) die "target must be wasm or native (got '$TARGET')" ;;
+esac
+STAMP_TEXT="mpg123-$TARGET ${CONF[*]} CFLAGS=$FLAGS CC=$COMPILER"
+PREFIX=$VANTREL_CACHE/mpg123-$TARGET-$(printf '%s' "$STAMP_TEXT" | sha256sum | cut -c1-8)
 
 already_built() {
     [ -f "$PREFIX/lib/libmpg123.a" ] && [ -f "$PREFIX/include/mpg123.h" ] &&
@@ -35,26 +57,24 @@ already_built() {
 
 build() {
     if already_built; then
-        log "libmpg123 for wasm already in $PREFIX"
+        log "libmpg123 ($TARGET) already in $PREFIX"
         return
     fi
     local t0=$SECONDS
-    ensure_packages make emscripten
+    if [ "$TARGET" = wasm ]; then ensure_packages make emscripten; else ensure_packages make gcc; fi
     with_cache_lock mpg123-source fetch_source_locked
     SRC_DIR=$(cat "$VANTREL_CACHE/.mpg123-src-dir")
-    local bdir=$VANTREL_CACHE/build/mpg123-wasm
+    local bdir=$VANTREL_CACHE/build/mpg123-$TARGET
     rm -rf "$bdir" "$PREFIX"
     mkdir -p "$bdir"
-    log "configure ${CONF[*]} CFLAGS=$FLAGS"
-    # --with-optimization=0: configure adds none of its own flags (-ffast-math among
-    # them) in front of FLAGS.
-    (cd "$bdir" && emconfigure "$SRC_DIR/configure" "${CONF[@]}" --prefix="$PREFIX" \
-        CC="emcc" CFLAGS="$FLAGS" >configure.out 2>&1) || {
+    log "configure ($TARGET) ${CONF[*]} CFLAGS=$FLAGS"
+    (cd "$bdir" && "${WRAP[@]}" "$SRC_DIR/configure" "${CONF[@]}" --prefix="$PREFIX" \
+        CC="$CC_BIN" CFLAGS="$FLAGS" >configure.out 2>&1) || {
         tail -n 30 "$bdir/configure.out" >&2
         die "configure failed (log: $bdir/configure.out)"
     }
     log "make libmpg123 (-j${VANTREL_JOBS:-2})"
-    (cd "$bdir" && emmake make -j"${VANTREL_JOBS:-2}" src/libmpg123/libmpg123.la >make.out 2>&1) || {
+    (cd "$bdir" && "${MAKEWRAP[@]}" make -j"${VANTREL_JOBS:-2}" src/libmpg123/libmpg123.la >make.out 2>&1) || {
         tail -n 30 "$bdir/make.out" >&2
         die "make failed (log: $bdir/make.out)"
     }
@@ -67,7 +87,7 @@ build() {
     grep -m1 -E "^CFLAGS = " "$bdir/Makefile" >"$PREFIX/BUILDFLAGS" || true
     printf '%s\n' "$STAMP_TEXT" >"$PREFIX/.vantrel-stamp"
     rm -rf "$bdir"
-    log "libmpg123 for wasm built in $((SECONDS - t0)) s into $PREFIX"
+    log "libmpg123 ($TARGET) built in $((SECONDS - t0)) s into $PREFIX"
 }
 
 fetch_source_locked() {
@@ -75,5 +95,5 @@ fetch_source_locked() {
     printf '%s\n' "$SRC_DIR" >"$VANTREL_CACHE/.mpg123-src-dir"
 }
 
-with_cache_lock mpg123-wasm build
+with_cache_lock "mpg123-$TARGET" build
 echo "$PREFIX"

@@ -18,13 +18,15 @@ const root = resolve(import.meta.dirname, '../..');
 const site = resolve(root, process.env.VANTREL_SITE || 'build/web/site');
 const tool = resolve(root, process.env.VANTREL || 'build/vantrel');
 const corpus = resolve(root, process.env.VANTREL_CORPUS || 'build/vantrel_corpus');
+// The native engine with libmpg123 built as the WebAssembly one is (see package.test.mjs).
+const reference = resolve(root, process.env.VANTREL_REFERENCE || 'build/web/vantrel-reference');
 const demoPath = join(root, 'examples/demo.vn');
 
 let work, server, url, chrome, page;
 
 const native = (path, args) => spawnSync(tool, [...args, path], { maxBuffer: 1 << 30 });
 const nativeRender = (path, performance) =>
-  native(path, ['render', '--raw', '-o', '-', '--decoder', 'generic', '--performance', String(performance)]).stdout;
+  spawnSync(reference, [path, '-', String(performance)], { maxBuffer: 1 << 30 }).stdout;
 const info = (path) => JSON.parse(native(path, ['info', '--json']).stdout.toString()).song;
 const player = (fn, ...args) => page.evaluate(fn, ...args);
 const until = (fn, ...args) => page.waitForFunction(fn, { timeout: 30000, polling: 50 }, ...args);
