@@ -68,16 +68,10 @@ build() {
     rm -rf "$bdir" "$PREFIX"
     mkdir -p "$bdir"
     log "configure ($TARGET) ${CONF[*]} CFLAGS=$FLAGS"
-    (cd "$bdir" && "${WRAP[@]}" "$SRC_DIR/configure" "${CONF[@]}" --prefix="$PREFIX" \
-        CC="$CC_BIN" CFLAGS="$FLAGS" >configure.out 2>&1) || {
-        tail -n 30 "$bdir/configure.out" >&2
-        die "configure failed (log: $bdir/configure.out)"
-    }
+    logged_in "$bdir" configure.out configure \
+        "${WRAP[@]}" "$SRC_DIR/configure" "${CONF[@]}" --prefix="$PREFIX" CC="$CC_BIN" CFLAGS="$FLAGS"
     log "make libmpg123 (-j${VANTREL_JOBS:-2})"
-    (cd "$bdir" && "${MAKEWRAP[@]}" make -j"${VANTREL_JOBS:-2}" src/libmpg123/libmpg123.la >make.out 2>&1) || {
-        tail -n 30 "$bdir/make.out" >&2
-        die "make failed (log: $bdir/make.out)"
-    }
+    logged_in "$bdir" make.out make "${MAKEWRAP[@]}" make -j"${VANTREL_JOBS:-2}" src/libmpg123/libmpg123.la
     mkdir -p "$PREFIX/lib" "$PREFIX/include" "$PREFIX/share"
     cp "$bdir/src/libmpg123/.libs/libmpg123.a" "$PREFIX/lib/"
     cp "$bdir/src/libmpg123/mpg123.h" "$SRC_DIR/src/libmpg123/fmt123.h" "$PREFIX/include/"

@@ -9,6 +9,17 @@ export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 
 WEB_PACKAGES=(emscripten zip)
 
+# Runs "$@" in folder $1 with its output in $1/$2; on failure shows the log's end
+# and stops with "$3 failed".
+logged_in() {
+    local dir=$1 out=$2 what=$3
+    shift 3
+    (cd "$dir" && "$@" >"$out" 2>&1) || {
+        tail -n 30 "$dir/$out" >&2
+        die "$what failed (log: $dir/$out)"
+    }
+}
+
 # The project's version, from the top CMakeLists.txt's project(... VERSION x.y.z.w).
 project_version() {
     sed -n 's/^project(vantrel VERSION \([0-9.]*\).*/\1/p' "$VANTREL_ROOT/CMakeLists.txt"

@@ -5,16 +5,12 @@
 import { spawnSync } from 'node:child_process';
 import { readFileSync, readdirSync, statSync } from 'node:fs';
 import { gzipSync } from 'node:zlib';
-import { join, resolve } from 'node:path';
+import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { serve } from './serve.mjs';
 import { launch, stats } from './browser.mjs';
 
-const root = resolve(import.meta.dirname, '../..');
-const site = resolve(root, process.env.VANTREL_SITE || 'build/web/site');
-const tool = resolve(root, process.env.VANTREL || 'build/vantrel');
-const reference = resolve(root, process.env.VANTREL_REFERENCE || 'build/web/vantrel-reference');
-const demoPath = join(root, 'examples/demo.vn');
+import { site, tool, reference, demoPath } from './paths.mjs';
 const playSeconds = Number(process.env.VANTREL_BENCH_PLAY || 60);
 const RUNS = 5;
 

@@ -16,15 +16,11 @@ import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync, existsSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join, resolve } from 'node:path';
+import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
-const root = resolve(import.meta.dirname, '../..');
-const pkgDir = resolve(root, process.env.VANTREL_PACKAGE || 'build/web/package');
-const tool = resolve(root, process.env.VANTREL || 'build/vantrel');
-const corpus = resolve(root, process.env.VANTREL_CORPUS || 'build/vantrel_corpus');
-const reference = resolve(root, process.env.VANTREL_REFERENCE || 'build/web/vantrel-reference');
-const demoPath = join(root, 'examples/demo.vn');
+import { root, pkgDir, tool, corpus, reference, demoPath } from './paths.mjs';
+
 const demo = readFileSync(demoPath);
 
 let vantrel;
@@ -96,7 +92,7 @@ after(() => rmSync(work, { recursive: true, force: true }));
 
 test('performances 1-3 of the demo and the test songs are the native render, byte for byte', async (t) => {
   const { openSong } = await vantrel;
-  let compared = 0, differing = 0, samples = 0;
+  let compared = 0, differing = 0, samples = 0, most = 0;
   for (const path of [demoPath, ...testSongs]) {
     const song = await openSong(readFileSync(path));
     try {
@@ -109,13 +105,14 @@ test('performances 1-3 of the demo and the test songs are the native render, byt
         song.prepare(performance);
         const got = renderAll(song);
         assert.ok(got.equals(expected), `${path} performance ${performance}: ${firstDifference(got, expected)}`);
-        // The tool's render: the same length, and at most one step off where the
-        // two libraries' float sums round differently.
+        // The tool's render: the same length, and close where the two libraries'
+        // float sums round differently (one step per clip, added up by the mix).
         const byTool = toolRender(path, performance);
         assert.equal(byTool.length, got.length);
         const d = sampleDifferences(got, byTool);
-        assert.ok(d.most <= 1 && d.count * 500 <= d.samples, `${path} ${performance}: ${d.count} samples differ, by up to ${d.most}`);
+        assert.ok(d.most <= 4 && d.count * 100 <= d.samples, `${path} ${performance}: ${d.count} of ${d.samples} samples differ, by up to ${d.most}`);
         differing += d.count;
+        most = Math.max(most, d.most);
         samples += d.samples;
         assert.equal(song.render(new Int16Array(64)), 0, 'nothing after the end');
         assert.equal(song.atEnd, true);
@@ -126,7 +123,7 @@ test('performances 1-3 of the demo and the test songs are the native render, byt
     }
   }
   assert.ok(compared >= 12, `only ${compared} renders compared`);
-  t.diagnostic(`${compared} renders identical; against the tool's: ${differing} of ${samples} samples one step off`);
+  t.diagnostic(`${compared} renders identical; against the tool's: ${differing} of ${samples} samples differ, by up to ${most}`);
 });
 
 test('the clip cache, Float32 renders and an arrangement by name give the same samples', async () => {

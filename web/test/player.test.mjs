@@ -10,17 +10,11 @@ import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join, resolve } from 'node:path';
+import { join } from 'node:path';
 import { serve } from './serve.mjs';
 import { launch, dropFile, stats } from './browser.mjs';
 
-const root = resolve(import.meta.dirname, '../..');
-const site = resolve(root, process.env.VANTREL_SITE || 'build/web/site');
-const tool = resolve(root, process.env.VANTREL || 'build/vantrel');
-const corpus = resolve(root, process.env.VANTREL_CORPUS || 'build/vantrel_corpus');
-// The native engine with libmpg123 built as the WebAssembly one is (see package.test.mjs).
-const reference = resolve(root, process.env.VANTREL_REFERENCE || 'build/web/vantrel-reference');
-const demoPath = join(root, 'examples/demo.vn');
+import { root, site, tool, corpus, reference, demoPath } from './paths.mjs';
 
 let work, server, url, chrome, page;
 

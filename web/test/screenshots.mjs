@@ -5,8 +5,7 @@ import { join, resolve } from 'node:path';
 import { serve } from './serve.mjs';
 import { launch } from './browser.mjs';
 
-const root = resolve(import.meta.dirname, '../..');
-const site = resolve(root, process.env.VANTREL_SITE || 'build/web/site');
+import { root, site } from './paths.mjs';
 const out = resolve(process.argv[2] || join(root, 'build/web/screenshots'));
 mkdirSync(out, { recursive: true });
 const { server, url } = await serve(site);
