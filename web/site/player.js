@@ -21,8 +21,9 @@ const state = {
   playing: false,
   frame: 0,           // the worklet's last reported position
   reportedAt: 0,      // and the audio clock then
-  played: new Set(),  // performance numbers played since the song was opened
+  played: new Set(),  // performance numbers of this song played since the page opened
   shapes: new Set(),  // and their sequences, so that "new each time" never repeats one
+  heard: new Map(),   // the two sets of every song opened, by name and size
   ctx: null, node: null, gain: null,
   requests: 0,
   opening: Promise.resolve(),
@@ -120,8 +121,9 @@ function open(getBytes, name, songUrl, wanted = {}) {
     }
     await pause();
     if (state.song) state.song.close();
-    Object.assign(state, { bytes, song, name, songUrl, perf: null, events: null, frame: 0,
-      played: new Set(), shapes: new Set() });
+    const key = `${name}:${bytes.length}`;
+    if (!state.heard.has(key)) state.heard.set(key, { played: new Set(), shapes: new Set() });
+    Object.assign(state, { bytes, song, name, songUrl, perf: null, events: null, frame: 0, ...state.heard.get(key) });
     showSong();
     if (state.node) await ask({ type: 'open', bytes: bytes.slice() });
     const arrangement = wanted.arrangement === undefined ? -1 : arrangementIndex(wanted.arrangement);
@@ -212,7 +214,7 @@ async function choose(number, arrangement, { play = state.playing } = {}) {
 
 function shape(perf) { return `${perf.arrangement}:${perf.entries.map((e) => `${e.section}.${e.variation}`).join(',')}`; }
 
-// A performance not heard yet since the song was opened: a number not played, and
+// A performance not heard yet since the page opened the song: a number not played, and
 // while there are any, a sequence of sections and variations not played either.
 function freshNumber() {
   let fallback = 0;
