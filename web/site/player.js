@@ -88,7 +88,8 @@ function fromWorklet(msg) {
 
 async function sendSong() {
   await ask({ type: 'open', bytes: state.bytes.slice() });
-  if (state.perf) await ask({ type: 'prepare', performance: state.perf.number, arrangement: state.perf.arrangement });
+  // Where the page stands: a seek made before the first play counts too.
+  if (state.perf) await ask({ type: 'prepare', performance: state.perf.number, arrangement: state.perf.arrangement, frame: state.frame });
 }
 
 // ---- Opening a song
@@ -341,6 +342,7 @@ function redraw() {
   const ms = frame / 44.1;
   if (!seeking) $('seek').value = String(Math.floor(ms));
   $('elapsed').textContent = clock(ms);
+  $('seek').setAttribute('aria-valuetext', `${clock(ms)} of ${clock(state.perf.lengthMs)}`);
   drawPicture($('picture'), { song: state.song, perf: state.perf, events: state.events, ms });
 }
 
