@@ -14,7 +14,7 @@ function colours(canvas) {
   return {
     ink: v('--ink'), muted: v('--muted'), line: v('--line'), entryA: v('--entry-a'), entryB: v('--entry-b'),
     tracks: [v('--track0'), v('--track1'), v('--track2'), v('--track3')], overflow: v('--overflow'),
-    idle: v('--idle'), playhead: v('--playhead'), panel: v('--panel'),
+    idle: v('--idle'), playhead: v('--playhead'), panel: v('--panel'), barInk: v('--bar-ink'),
   };
 }
 
@@ -129,7 +129,7 @@ export function drawPicture(canvas, { song, perf, events, ms }) {
       ctx.roundRect(x0, y + 1, w, Math.max(2, h - 2), 3);
       ctx.fill();
       if (h >= 12 && w > 24) {
-        ctx.fillStyle = '#fff';
+        ctx.fillStyle = c.barInk;
         const label = v >= 4 ? `${p.ev.clip} (voice ${v})` : p.ev.clip;
         ctx.fillText(fitText(ctx, label, w - 6), x0 + 3, y + h / 2);
       }

@@ -116,7 +116,7 @@ function open(getBytes, name, songUrl, wanted = {}) {
       bytes = await getBytes();
       song = await openSong(bytes);
     } catch (error) {
-      status(state.song ? `Playing ${state.name}` : '');
+      status(state.song ? `Loaded ${state.name}` : "");
       showError(`${name}: ${error.message || NOT_A_SONG}`);
       return false;
     }
