@@ -25,6 +25,10 @@ PACKAGES=(
   # the desktop's MIME tools to check the audio/x-vnf type and the thumbnailer
   libvlccore-dev vlc-bin vlc-plugin-base python3-vlc
   shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin python3-gi
+  # The web target and its tests (scripts/web/test.sh; the demo does not need them):
+  # Emscripten (with clang, lld and binaryen), Chromium for the player's test, zip for
+  # the site's archive. Node.js 18 or later with npm is the machine's own.
+  emscripten chromium zip
 )
 PACKAGES+=("$@")
 

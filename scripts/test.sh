@@ -4,7 +4,8 @@
 # server of the test's own; the same
 # tests built with AddressSanitizer and UndefinedBehaviorSanitizer, and damaged song
 # files through the tool built so; the plug-in's threads under ThreadSanitizer; the
-# fuzzing harnesses on their corpora and for a short run; the Windows builds, the
+# fuzzing harnesses on their corpora and for a short run; the web target (the engine
+# in WebAssembly, its npm package in Node, the player in headless Chromium); the Windows builds, the
 # x86_64 ones under wine64 and the i686 ones (the product) under 32-bit wine in an
 # emulated PC.
 set -euo pipefail
@@ -42,6 +43,9 @@ TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/plugin/vantrel_plugin_tests
 
 echo "== fuzzing: seed and regression corpora, then a short run of each harness"
 scripts/fuzz.sh ci
+
+echo "== the web target: the engine in WebAssembly, the npm package in Node, the player in Chromium"
+BUILD_DIR=build scripts/web/test.sh
 
 echo "== the Windows builds: x86_64 under wine64, then i686 under 32-bit wine in the emulated PC"
 LINUX_VANTREL=build/vantrel tests/win/run.sh

@@ -37,7 +37,7 @@ PictureStats DrawSongPicture(const CSongDocument&, const std::string&, int)
 #include "OutputFile.h"
 #include "PerformanceChoice.h"
 #include "TextCodec.h"
-#include "decode/ClipDecoder.h"
+#include "player/EventVoices.h"
 #include "player/SongPlayer.h"
 #include "song/SongDocument.h"
 
@@ -220,40 +220,6 @@ const Rgb kNotPlayed = {0.72, 0.72, 0.72};
 const Rgb kInk = {0.13, 0.13, 0.13};
 const Rgb kGrid = {0.80, 0.80, 0.80};
 
-// ---- The performance: which voice each event starts on, from the player itself.
-
-struct ClipStart
-{
-    int nEntry, nVoice, nDataOffset, nPos1, nLengthMs;
-};
-
-// The player's clip source, as Prepare made it, with a record of every StartClip.
-class CRecordingSource : public CClipSource
-{
-public:
-    CRecordingSource(const CSongDocument& doc, std::unique_ptr<CClipSource> inner)
-        : m_doc(doc), m_pInner(std::move(inner))
-    {
-    }
-    int Decode(char* out, int bytes, int voice) override
-    {
-        return m_pInner ? m_pInner->Decode(out, bytes, voice) : 0;
-    }
-    bool StartClip(CFile* pFile, int nPos1, int nPos3, int nDataOffset, int nPos2, int nPos4, int voice,
-                   int nLengthMs) override
-    {
-        m_arrStarts.push_back({m_doc.GetCurrentIndex(), voice, nDataOffset, nPos1, nLengthMs});
-        return m_pInner ? m_pInner->StartClip(pFile, nPos1, nPos3, nDataOffset, nPos2, nPos4, voice, nLengthMs)
-                        : true;
-    }
-    const std::vector<ClipStart>& Starts() const { return m_arrStarts; }
-
-private:
-    const CSongDocument& m_doc;
-    std::unique_ptr<CClipSource> m_pInner;
-    std::vector<ClipStart> m_arrStarts;
-};
-
 struct Bar
 {
     int nEntry, nTrack;
@@ -276,12 +242,7 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
     if (player.GetLength() < 0)
         throw CommandError(songPath + ": the song has nothing that can be played");
     const CSongDocument& doc = player.GetDocument();
-    auto recorder = std::make_unique<CRecordingSource>(doc, std::make_unique<CClipDecoder>("generic"));
-    CRecordingSource& rec = *recorder;
-    player.SetClipSourceForTest(std::move(recorder));
-    std::vector<char> block(CSongPlayer::kBlockBytes);
-    while (player.RenderBlock(block.data(), CSongPlayer::kBlockBytes)) {
-    }
+    const std::vector<EventVoice> events = RecordEventVoices(player, "generic");
 
     const CSong& song = *doc.GetSong();
     const std::vector<CVariation*>& sequence = *doc.GetSequence();
@@ -290,31 +251,19 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
     std::vector<Bar> bars;
     int lanes = 4;
     double at = 0;
-    std::vector<bool> used(rec.Starts().size(), false);
-    for (size_t i = 0; i < sequence.size(); ++i) {
-        const CVariation& v = *sequence[i];
+    for (const CVariation* v : sequence) {
         entryStart.push_back(at);
-        lanes = std::max(lanes, static_cast<int>(v.m_arrTracks.size()));
-        for (size_t t = 0; t < v.m_arrTracks.size(); ++t) {
-            for (const auto& e : v.m_arrTracks[t]->m_arrEvents) {
-                Bar b{static_cast<int>(i), static_cast<int>(t), at + static_cast<double>(std::max<int64_t>(0, e->m_nStartMs)),
-                      0, BytesToUtf8(e->m_pClip->m_strName)};
-                b.fEndMs = b.fStartMs + static_cast<double>(std::max<int64_t>(0, e->m_nLengthMs));
-                // The first recorded start of this entry that is this event's.
-                for (size_t k = 0; k < rec.Starts().size() && t < 4; ++k) {
-                    const ClipStart& s = rec.Starts()[k];
-                    if (used[k] || s.nEntry != static_cast<int>(i) || (s.nVoice < 4 && s.nVoice != static_cast<int>(t)) ||
-                        s.nDataOffset != e->m_pClip->m_nDataOffset || s.nPos1 != static_cast<int>(e->m_nPos1) ||
-                        s.nLengthMs != static_cast<int>(e->m_nLengthMs))
-                        continue;
-                    used[k] = true;
-                    b.nVoice = s.nVoice;
-                    break;
-                }
-                bars.push_back(std::move(b));
-            }
-        }
-        at += v.m_nLengthMs;
+        lanes = std::max(lanes, static_cast<int>(v->m_arrTracks.size()));
+        at += v->m_nLengthMs;
+    }
+    for (const EventVoice& ev : events) {
+        const CClipEvent& e = *ev.pEvent;
+        Bar b{ev.nEntry, ev.nTrack, entryStart[static_cast<size_t>(ev.nEntry)] +
+                                        static_cast<double>(std::max<int64_t>(0, e.m_nStartMs)),
+              0, BytesToUtf8(e.m_pClip->m_strName)};
+        b.fEndMs = b.fStartMs + static_cast<double>(std::max<int64_t>(0, e.m_nLengthMs));
+        b.nVoice = ev.nVoice;
+        bars.push_back(std::move(b));
     }
     // Sub-rows: each bar goes to the first row of its lane that is free at its start.
     std::vector<int> rowsOfLane(static_cast<size_t>(lanes), 1);
