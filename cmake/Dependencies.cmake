@@ -1,5 +1,26 @@
 # Third-party libraries, found on the system (Debian packages) or, for cross builds,
-# in a prefix given by VANTREL_MPG123_PREFIX.
+# in a prefix given by VANTREL_MPG123_PREFIX; and the parts of the build that are
+# left out when what they need is missing. The engine and the tool cannot be built
+# without theirs (a configure error names the packages); a front end or a test part
+# without its own is left out with one "-- ... left out: ..." line, so that a
+# machine with only scripts/install-deps.sh's "build" group configures and builds
+# the tool and the demo. The package groups are those of scripts/install-deps.sh.
+
+# vantrel_left_out(WHAT WHY): the one line that says a part is not built, and why.
+function(vantrel_left_out what why)
+  message(STATUS "${what} left out: ${why}")
+endfunction()
+
+# vantrel_require_missing(WHAT GROUP MISSING...): ends the configure naming each
+# missing piece (as "name (Debian package)") and the install-deps.sh group that has them.
+function(vantrel_require_missing what group)
+  if(ARGN)
+    list(JOIN ARGN ", " _list)
+    message(FATAL_ERROR "${what} cannot be built without ${_list}. "
+      "On Debian 12, scripts/install-deps.sh ${group} installs them.")
+  endif()
+endfunction()
+
 set(VANTREL_MPG123_PREFIX "" CACHE PATH "Prefix of a libmpg123 build to use instead of pkg-config")
 
 if(VANTREL_MPG123_PREFIX)
@@ -27,7 +48,116 @@ if(VANTREL_MPG123_PREFIX)
     add_library(vantrel::out123 ALIAS vantrel_out123)
   endif()
 else()
-  find_package(PkgConfig REQUIRED)
-  pkg_check_modules(MPG123 REQUIRED IMPORTED_TARGET GLOBAL libmpg123)
+  find_package(PkgConfig)
+  if(NOT PKG_CONFIG_FOUND)
+    vantrel_require_missing("Vantrel" build "pkg-config (pkg-config)")
+  endif()
+  pkg_check_modules(MPG123 QUIET IMPORTED_TARGET GLOBAL libmpg123)
+  if(NOT MPG123_FOUND)
+    vantrel_require_missing("The engine" build "libmpg123 (libmpg123-dev)")
+  endif()
   add_library(vantrel::mpg123 ALIAS PkgConfig::MPG123)
+endif()
+
+# The fuzzing harnesses: clang with libFuzzer (scripts/install-deps.sh fuzz). The
+# check is made again at every configure, so that installing clang's runtime is enough.
+if(VANTREL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    vantrel_left_out("The fuzzing harnesses" "they need clang (CC=clang CXX=clang++; Debian: clang)")
+    set(VANTREL_FUZZ OFF)
+  else()
+    include(CheckCXXSourceCompiles)
+    unset(VANTREL_HAVE_LIBFUZZER CACHE)
+    set(CMAKE_REQUIRED_FLAGS -fsanitize=fuzzer)
+    set(CMAKE_REQUIRED_QUIET ON)
+    check_cxx_source_compiles(
+      "extern \"C\" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }"
+      VANTREL_HAVE_LIBFUZZER)
+    unset(CMAKE_REQUIRED_FLAGS)
+    unset(CMAKE_REQUIRED_QUIET)
+    if(NOT VANTREL_HAVE_LIBFUZZER)
+      vantrel_left_out("The fuzzing harnesses"
+        "clang cannot link with -fsanitize=fuzzer (Debian: libclang-rt-14-dev)")
+      set(VANTREL_FUZZ OFF)
+    endif()
+  endif()
+endif()
+
+# The GStreamer plug-in (group "gst") and the GoogleTest programs (group "tests"):
+# with VANTREL_GST or VANTREL_TESTS at AUTO (the default) built where what they need
+# is found and otherwise left out; ON requires it (scripts/test.sh asks for ON, so
+# that the test bed cannot quietly shrink). The effective ON or OFF shadows the
+# cached choice for the rest of the configure.
+if(VANTREL_GST AND (WIN32 OR VANTREL_FUZZ OR EMSCRIPTEN))
+  if(NOT VANTREL_GST STREQUAL "AUTO")
+    message(FATAL_ERROR "VANTREL_GST builds on Linux, without VANTREL_FUZZ")
+  endif()
+  set(VANTREL_GST OFF)
+elseif(VANTREL_GST)
+  pkg_check_modules(VANTREL_GST_DEPS QUIET
+    gstreamer-1.0 gstreamer-base-1.0 gstreamer-audio-1.0 gstreamer-bad-audio-1.0)
+  set(_missing "GStreamer's development files (libgstreamer-plugins-bad1.0-dev)")
+  if(VANTREL_GST_DEPS_FOUND)
+    set(VANTREL_GST ON)
+  elseif(VANTREL_GST STREQUAL "AUTO")
+    vantrel_left_out("The GStreamer plug-in (gst/)"
+      "missing ${_missing}; scripts/install-deps.sh gst installs them")
+    set(VANTREL_GST OFF)
+  else()
+    vantrel_require_missing("The GStreamer plug-in (VANTREL_GST=ON)" gst ${_missing})
+  endif()
+endif()
+
+# The VLC plug-in (group "desktop"): the same AUTO, ON and OFF, on VLC's plug-in
+# development files (vlc-plugin.pc).
+if(VANTREL_VLC AND (WIN32 OR VANTREL_FUZZ OR EMSCRIPTEN))
+  if(NOT VANTREL_VLC STREQUAL "AUTO")
+    message(FATAL_ERROR "VANTREL_VLC builds on Linux, without VANTREL_FUZZ")
+  endif()
+  set(VANTREL_VLC OFF)
+elseif(VANTREL_VLC)
+  pkg_check_modules(VANTREL_VLC_DEPS QUIET vlc-plugin)
+  set(_missing "VLC's plug-in development files (libvlccore-dev)")
+  if(VANTREL_VLC_DEPS_FOUND)
+    set(VANTREL_VLC ON)
+  elseif(VANTREL_VLC STREQUAL "AUTO")
+    vantrel_left_out("The VLC plug-in (vlc/)"
+      "missing ${_missing}; scripts/install-deps.sh desktop installs them")
+    set(VANTREL_VLC OFF)
+  else()
+    vantrel_require_missing("The VLC plug-in (VANTREL_VLC=ON)" desktop ${_missing})
+  endif()
+endif()
+
+# The unit tests and the plug-in's tests need GoogleTest, and read the tool's output
+# back with libsndfile and libopusfile. VANTREL_GTESTS says whether they are built;
+# VANTREL_TESTS (then ON) keeps the rest of the test bed (the seed and hostile song
+# writer, the C library's export check, the GStreamer pipelines).
+set(VANTREL_GTESTS OFF)
+if(VANTREL_TESTS)
+  find_package(GTest QUIET)
+  set(_missing)
+  if(NOT GTest_FOUND)
+    list(APPEND _missing "GoogleTest (googletest, libgtest-dev)")
+  endif()
+  if(NOT WIN32)
+    pkg_check_modules(TEST_SNDFILE QUIET IMPORTED_TARGET sndfile)
+    pkg_check_modules(TEST_OPUSFILE QUIET IMPORTED_TARGET opusfile)
+    if(NOT TEST_SNDFILE_FOUND)
+      list(APPEND _missing "libsndfile (libsndfile1-dev)")
+    endif()
+    if(NOT TEST_OPUSFILE_FOUND)
+      list(APPEND _missing "libopusfile (libopusfile-dev)")
+    endif()
+  endif()
+  if(NOT _missing)
+    set(VANTREL_GTESTS ON)
+  elseif(VANTREL_TESTS STREQUAL "AUTO")
+    list(JOIN _missing ", " _missing)
+    vantrel_left_out("The unit and plug-in tests"
+      "missing ${_missing}; scripts/install-deps.sh tests installs them")
+  else()
+    vantrel_require_missing("The unit and plug-in tests (VANTREL_TESTS=ON)" tests ${_missing})
+  endif()
+  set(VANTREL_TESTS ON)
 endif()

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 instructions=0
 if [ "${1:-}" = "--instructions" ]; then instructions=1; shift; fi
 seconds=${1:-60}
-scripts/install-deps.sh valgrind
+scripts/install-deps.sh build valgrind
 BUILD_DIR=build-bench scripts/build.sh -DCMAKE_BUILD_TYPE=Release -DVANTREL_TESTS=OFF >/dev/null
 clip=tests/data/clips/stereo44k.mp3
 build-bench/render_bench "$clip" "$seconds" generic

@@ -19,7 +19,8 @@ rm -f "$dir"/*.deb
 debs=("$dir"/vantrel_*.deb "$dir"/libvantrel1_*.deb "$dir"/libvantrel-dev_*.deb
   "$dir"/gstreamer1.0-vantrel_*.deb)
 vlc=no
-if grep -q '^VANTREL_VLC:BOOL=ON' "$dir/CMakeCache.txt"; then
+# The VLC plug-in is built where VLC's plug-in headers are (VANTREL_VLC=AUTO).
+if pkg-config --exists vlc-plugin; then
   vlc=yes
   debs+=("$dir"/vlc-plugin-vantrel_*.deb)
 fi

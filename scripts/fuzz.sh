@@ -22,9 +22,16 @@ BUILD=${FUZZ_BUILD_DIR:-build-fuzz}
 JOBS=${FUZZ_BUILD_JOBS:-2}
 
 build() {
-  CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVANTREL_FUZZ=ON -DVANTREL_TESTS=OFF -DVANTREL_TOOLS=OFF -DVANTREL_BENCH=OFF >/dev/null
+  command -v clang++ >/dev/null ||
+    { echo "fuzz: clang is not installed (scripts/install-deps.sh fuzz installs it)" >&2; exit 1; }
+  local configured
+  configured=$(CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVANTREL_FUZZ=ON -DVANTREL_TESTS=OFF -DVANTREL_TOOLS=OFF -DVANTREL_BENCH=OFF)
+  grep ' left out: ' <<<"$configured" || true
+  rm -f "$BUILD/fuzz_song" "$BUILD/fuzz_decoder" "$BUILD/fuzz_sources"
   cmake --build "$BUILD" -j"$JOBS" >/dev/null
+  # Without libFuzzer the configure leaves the harnesses out (and says why above).
+  [ -x "$BUILD/fuzz_song" ] || { echo "fuzz: the harnesses were not built" >&2; exit 1; }
   rm -rf "$BUILD/seeds"
   mkdir -p "$BUILD/seeds/fuzz_song" "$BUILD/seeds/fuzz_decoder" "$BUILD/seeds/fuzz_sources" \
     "$BUILD/seeds/fuzz_seek" "$BUILD/findings"

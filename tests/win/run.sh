@@ -2,8 +2,8 @@
 # Builds both Windows targets and checks them. The x86_64 programs run under
 # wine64 here; the i686 ones (the product's architecture, which this machine's
 # kernel cannot execute) are checked statically here and then run under 32-bit
-# wine in an emulated PC (tests/win/run-i686.sh; VANTREL_WIN_I686_RUN=0 leaves
-# that stage out).
+# wine in an emulated PC (tests/win/run-guest.sh i686 and installer;
+# VANTREL_WIN_I686_RUN=0 leaves that stage out).
 #
 #   tests/win/run.sh
 #
@@ -19,8 +19,8 @@
 #   FLAC, pack) and play with render (check_tool.py --files), compare wine's and
 #   Linux's decoded PCM (check_decode.py), test the PE inspector and the notices
 #   script, link the i686 binaries again from the relink kit (check_relink_kit.py),
-#   inspect every i686 and x86_64 binary, then run the i686 tests in the emulated PC
-#   (tests/win/run-i686.sh).
+#   inspect every i686 and x86_64 binary, then run the i686 tests and the setup
+#   program in the emulated PC (tests/win/run-guest.sh i686, then installer).
 # Installs what it needs (as root, apt-get). Exit code 0 only when every step passed.
 set -uo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/../../scripts/win/common.sh"
@@ -31,25 +31,8 @@ ROOT=$VANTREL_ROOT
 WIN=$ROOT/scripts/win
 LINUX_REF=${LINUX_REF_DIR:-$ROOT/build-win-linux-ref}
 LINUX_VANTREL=${LINUX_VANTREL:-$LINUX_REF/vantrel}
-passed=0
-failed=0
 t_start=$SECONDS
-
-step() {
-    local name=$1 t0=$SECONDS rc
-    shift
-    log "== $name"
-    "$@"
-    rc=$?
-    if [ $rc -eq 0 ]; then
-        passed=$((passed + 1))
-        log "ok: $name ($((SECONDS - t0)) s)"
-    else
-        failed=$((failed + 1))
-        log "FAILED: $name (exit $rc, $((SECONDS - t0)) s)"
-    fi
-    return $rc
-}
+. "$ROOT/tests/win/steps.sh"
 
 in_checks() { (cd "$ROOT/build-win-x86_64/checks" && "$@"); }
 
@@ -151,7 +134,7 @@ step "X display for wine" start_display
 step "wine prefix" "$WIN/wine.sh" --init
 if [ "${VANTREL_WIN_TESTS:-1}" != 0 ]; then
     step "unit tests and plug-in host tests under wine (ctest)" \
-        ctest --test-dir "$ROOT/build-win-x86_64" -j 2 --output-on-failure --timeout 300
+        ctest --test-dir "$ROOT/build-win-x86_64" -j 2 --output-on-failure --no-tests=error --timeout 300
 
 fi
 step "vantrel.exe render (PCM, WAV, FLAC, Ogg, Opus, MP3), pack and play vs Linux" \
@@ -170,11 +153,10 @@ step "PE checks of all binaries" inspect_all
 stop_display
 if [ "${VANTREL_WIN_I686_RUN:-1}" = 1 ]; then
     step "i686 tests under 32-bit wine in the emulated PC" \
-        env VANTREL_WIN_I686_BUILT=1 LINUX_VANTREL="$LINUX_VANTREL" "$ROOT/tests/win/run-i686.sh"
+        env VANTREL_WIN_I686_BUILT=1 LINUX_VANTREL="$LINUX_VANTREL" "$ROOT/tests/win/run-guest.sh" i686
     step "setup program and the i686 tool's audio files in the emulated PC" \
-        env VANTREL_WIN_I686_BUILT=1 LINUX_VANTREL="$LINUX_VANTREL" "$ROOT/tests/win/run-installer-guest.sh"
+        env VANTREL_WIN_I686_BUILT=1 LINUX_VANTREL="$LINUX_VANTREL" "$ROOT/tests/win/run-guest.sh" installer
 fi
 
 log "total $((SECONDS - t_start)) s"
-echo "win: $passed passed, $failed failed"
-[ $failed -eq 0 ]
+verdict "win: "
