@@ -1,6 +1,7 @@
 #include "common/TestSongs.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -8,20 +9,25 @@
 #include <unistd.h>
 #ifdef _WIN32
 #include <direct.h>
+#include <process.h>
 #endif
 
 namespace testutil {
 
 std::string TempPath(const std::string& name)
 {
+    // A fresh folder for each test program: a name from the process id alone would be
+    // found again, with an earlier run's files in it, once the id is reused.
     static const std::string dir = [] {
         const char* base = std::getenv("TMPDIR");
-        std::string d = std::string(base && *base ? base : "/tmp") + "/vantrel-tests-" +
-                        std::to_string(::getpid());
+        std::string d = std::string(base && *base ? base : "/tmp") + "/vantrel-tests-";
 #ifdef _WIN32
+        d += std::to_string(::_getpid());
         ::_mkdir(d.c_str());
 #else
-        ::mkdir(d.c_str(), 0700);
+        d += "XXXXXX";
+        if (!::mkdtemp(d.data()))
+            throw std::runtime_error("cannot make a folder for the tests' files in " + d);
 #endif
         return d;
     }();
