@@ -16,8 +16,15 @@
 
 #include "arrange/Performances.h"
 #include "decode/CachingClipSource.h"
+#include "decode/PcmFormat.h"
 #include "player/SongPlayer.h"
 #include "song/SongDocument.h"
+
+// The header's format macros are public ABI; they must say what the engine renders.
+static_assert(VANTREL_SAMPLE_RATE == vantrel::pcm::kSampleRate, "VANTREL_SAMPLE_RATE is not the engine's rate");
+static_assert(VANTREL_CHANNELS == vantrel::pcm::kChannels, "VANTREL_CHANNELS is not the engine's channel count");
+static_assert(VANTREL_BYTES_PER_FRAME == vantrel::pcm::kBytesPerFrame,
+              "VANTREL_BYTES_PER_FRAME is not the engine's frame size");
 
 struct vantrel_song
 {

@@ -20,11 +20,12 @@
 #include <cstring>
 
 #include "decode/FrameStream.h"
+#include "decode/PcmFormat.h"
 
 struct CClipCut
 {
     static constexpr int kPcmCarry = CMpegFrameStream::kMaxFrameBytes;
-    static constexpr int kLeadInBytes = -4608;
+    static constexpr int kLeadInBytes = -vantrel::pcm::kBlockBytes;
 
     int64_t readPos = 0;     // where the voice's next call reads from
     unsigned char frame[kPcmCarry]; // the last decoded frame; its first carryLen bytes are the carry

@@ -12,6 +12,7 @@
 
 #include "common/TestClips.h"
 #include "common/TestSongs.h"
+#include "decode/PcmFormat.h"
 #include "player/SongPlayer.h"
 #include "song/SongWriter.h"
 
@@ -19,7 +20,7 @@ using namespace testutil;
 
 namespace {
 
-constexpr int kBlock = 4608;
+constexpr int kBlock = vantrel::pcm::kBlockBytes;
 
 std::string ReadClip(const std::string& name) { return ReadTestClip(name); }
 

@@ -103,10 +103,10 @@ std::vector<char> RenderDirect(const std::string& path)
     player.Open(path);
     player.Prepare();
     std::vector<char> pcm;
-    std::vector<char> block(4608);
+    std::vector<char> block(CSongPlayer::kBlockBytes);
     bool more = true;
     while (more) {
-        more = player.RenderBlock(block.data(), 4608);
+        more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
         pcm.insert(pcm.end(), block.begin(), block.end());
     }
     player.Close();

@@ -18,6 +18,7 @@
 #include "Commands.h"
 #include "SongPlaces.h"
 #include "TextCodec.h"
+#include "decode/PcmFormat.h"
 #include "song/Song.h"
 #include "song/SongLoader.h"
 
@@ -26,8 +27,7 @@ namespace vantrel::tool {
 namespace {
 
 constexpr int kTrackVoices = 4;
-// One block of PCM, in milliseconds.
-constexpr double kBlockMs = 4608.0 / 176.4;
+using vantrel::pcm::kBlockMs;
 
 struct CheckOptions
 {
@@ -176,7 +176,7 @@ void CheckClipsAndEvents(const std::string& path, const CSong& song, CFindings& 
         try {
             const Mp3Facts mp3 = InspectMp3(bytes);
             audio[static_cast<size_t>(c)] = true;
-            if (mp3.nRate != kSongRate || mp3.nChannels != 2)
+            if (mp3.nRate != kSongRate || mp3.nChannels != kSongChannels)
                 f.Warn(ClipPlace(c, clip.m_strName),
                        "it is " + std::to_string(mp3.nRate) + " Hz " + (mp3.nChannels == 1 ? "mono" : "stereo") +
                            "; the player mixes every clip as 44100 Hz stereo, so it plays at the wrong speed "

@@ -166,7 +166,7 @@ void RunPack(const PackOptions& opt)
             if (HasMp3Extension(c.strFullPath)) {
                 data[i] = ReadWholeFile(c.strFullPath);
                 const Mp3Facts mp3 = InspectMp3(data[i]);
-                if (mp3.nRate != kSongRate || mp3.nChannels != 2)
+                if (mp3.nRate != kSongRate || mp3.nChannels != kSongChannels)
                     throw ClipAudioError(
                         "it is " + std::to_string(mp3.nRate) + " Hz " + ChannelWord(mp3.nChannels) +
                         "; clips play as 44100 Hz stereo MP3. Give the sound as WAV or FLAC "

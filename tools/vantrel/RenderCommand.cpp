@@ -28,6 +28,7 @@
 #include "PerformanceChoice.h"
 #include "arrange/Random.h"
 #include "decode/CachingClipSource.h"
+#include "decode/PcmFormat.h"
 #include "player/SongPlayer.h"
 
 namespace vantrel::tool {
@@ -155,7 +156,7 @@ long RenderJob(const SRenderJob& job, const RenderOptions& opt, EOutputFormat fo
         const bool more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
         ++calls;
         sink->Write(block.data(), block.size());
-        renderedMs += 4608.0 / 176.4;
+        renderedMs += vantrel::pcm::kBlockMs;
         if (progress)
             progress(renderedMs, totalMs);
         if (!more) {
@@ -201,7 +202,8 @@ void RunSingleRender(const RenderOptions& opt, const std::vector<SeekRequest>& s
         progress->Done();
     if (job.strOut != "-")
         std::fprintf(stderr, "wrote %s (%ld blocks, %.3f s)\n", job.strOut.c_str(), calls,
-                     calls * 4608.0 / 176400.0);
+                     calls * static_cast<double>(vantrel::pcm::kBlockBytes) /
+                         (vantrel::pcm::kSampleRate * vantrel::pcm::kBytesPerFrame));
 }
 
 // "1-20", "5", "1-3,7,10-12": the performance numbers, in order, each once.

@@ -275,7 +275,7 @@ UnpackResult Unpack(const std::string& songPath, const CSong& song, const CSongL
                                " bytes of data at offset " + std::to_string(clip.m_nDataOffset));
         try {
             const Mp3Facts mp3 = InspectMp3(data);
-            if (mp3.nRate != kSongRate || mp3.nChannels != 2)
+            if (mp3.nRate != kSongRate || mp3.nChannels != kSongChannels)
                 warn.push_back(place + " is " + std::to_string(mp3.nRate) + " Hz, " + std::to_string(mp3.nChannels) +
                                " channels; pack takes only 44100 Hz stereo MP3 and will refuse it");
         } catch (const ClipAudioError& e) {
