@@ -18,6 +18,7 @@
 #include "Commands.h"
 #include "SongPlaces.h"
 #include "TextCodec.h"
+#include "decode/ClipStart.h"
 #include "decode/PcmFormat.h"
 #include "song/Song.h"
 #include "song/SongLoader.h"
@@ -217,7 +218,7 @@ void CheckClipsAndEvents(const std::string& path, const CSong& song, CFindings& 
                         continue;
                     }
                     if (ev.m_nPos1 != 0 && audio[c]) {
-                        const int64_t at = ev.m_nPos1 + 4;
+                        const int64_t at = vantrel::ClipStartInData(ev.m_nPos1);
                         if (ev.m_nPos1 < 0 || !IsFrameHeaderAt(data[c], static_cast<size_t>(at)))
                             f.Error(place, "pos[0] " + std::to_string(ev.m_nPos1) + ": playing starts at byte " +
                                                std::to_string(at) + " of the clip's " +

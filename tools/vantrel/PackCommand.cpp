@@ -15,6 +15,7 @@
 #include "Commands.h"
 #include "Manifest.h"
 #include "OutputFile.h"
+#include "decode/ClipStart.h"
 #include "song/SongDocument.h"
 #include "song/SongWriter.h"
 
@@ -207,7 +208,7 @@ void RunPack(const PackOptions& opt)
             e.m_nLengthMs = CeilMs(frames[me.nClip]);
         const std::string& clipData = data[me.nClip];
         if (e.m_nPos1 != 0) {
-            const int64_t at = e.m_nPos1 + 4;
+            const int64_t at = vantrel::ClipStartInData(e.m_nPos1);
             if (at >= static_cast<int64_t>(clipData.size()) ||
                 !IsFrameHeaderAt(clipData, static_cast<size_t>(at)))
                 throw CommandError(

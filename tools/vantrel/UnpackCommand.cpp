@@ -27,6 +27,7 @@
 #include "Commands.h"
 #include "SongPlaces.h"
 #include "TextCodec.h"
+#include "decode/ClipStart.h"
 #include "song/Song.h"
 #include "song/SongFileReader.h"
 #include "song/SongLoader.h"
@@ -354,7 +355,7 @@ UnpackResult Unpack(const std::string& songPath, const CSong& song, const CSongL
                     };
                     if (ev.m_nPos1 > 0) {
                         const std::string& bytes = r.files[clipFile.at(ev.m_pClip)].second;
-                        if (!IsFrameHeaderAt(bytes, static_cast<size_t>(ev.m_nPos1) + 4))
+                        if (!IsFrameHeaderAt(bytes, static_cast<size_t>(vantrel::ClipStartInData(ev.m_nPos1))))
                             warn.push_back(eplace + ": pos[0] " + std::to_string(ev.m_nPos1) +
                                            ": no MPEG frame begins at byte pos[0] + 4 of its clip's data, "
                                            "where playing starts; pack will refuse it");
