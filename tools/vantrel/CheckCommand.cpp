@@ -18,6 +18,7 @@
 #include "Commands.h"
 #include "SongPlaces.h"
 #include "TextCodec.h"
+#include "arrange/Playable.h"
 #include "decode/ClipStart.h"
 #include "decode/PcmFormat.h"
 #include "song/Song.h"
@@ -60,18 +61,12 @@ private:
 
 std::string Q(const std::string& bytes) { return "\"" + BytesToUtf8(bytes) + "\""; }
 
-bool Playable(const CSection& s)
-{
-    return std::any_of(s.m_arrVariations.begin(), s.m_arrVariations.end(),
-                       [](const auto& v) { return v->m_nLengthMs >= 1; });
-}
-
 // The shortest length a playable section can get in a performance.
 int32_t ShortestLength(const CSection& s)
 {
     int32_t shortest = INT32_MAX;
     for (const auto& v : s.m_arrVariations)
-        if (v->m_nLengthMs >= 1)
+        if (vantrel::IsPlayable(*v))
             shortest = std::min(shortest, v->m_nLengthMs);
     return shortest;
 }
@@ -121,12 +116,12 @@ void CheckStructure(const CSong& song, CFindings& f)
             for (int i = 0; i < song.GetSectionCount(); ++i)
                 if (song.GetSection(i) == s)
                     listed[static_cast<size_t>(i)] = true;
-            if (Playable(*s))
+            if (vantrel::IsPlayable(*s))
                 playable.push_back(s);
         }
         if (arr.m_arrSections.empty())
             f.Error(place, "it lists no sections: it can never be built");
-        else if (playable.empty())
+        else if (!vantrel::CanBeBuilt(arr))
             f.Error(place, "none of its sections has a variation of positive length: it can never be built");
         // Five entry ends in one block need four entries between them that together
         // last less than a block.
@@ -144,7 +139,7 @@ void CheckStructure(const CSong& song, CFindings& f)
     }
     for (int s = 0; s < song.GetSectionCount(); ++s) {
         const CSection& section = *song.GetSection(s);
-        if (!Playable(section))
+        if (!vantrel::IsPlayable(section))
             f.Error(SectionPlace(s, section),
                     section.m_arrVariations.empty()
                         ? "it has no variations: it is never played"

@@ -15,6 +15,7 @@
 #include "Commands.h"
 #include "Manifest.h"
 #include "OutputFile.h"
+#include "arrange/Playable.h"
 #include "decode/ClipStart.h"
 #include "song/SongDocument.h"
 #include "song/SongWriter.h"
@@ -231,7 +232,7 @@ void RunPack(const PackOptions& opt)
                                    ": its events end too late for a variation's length");
             v.SetLengthMs(static_cast<int32_t>(end));
         }
-        if (v.m_nLengthMs <= 0)
+        if (!vantrel::IsPlayable(v))
             report.Warn(opt.strManifest + ": " + mv.strPlace +
                         " has length 0 and is never chosen when the song is played");
         for (const auto& t : v.m_arrTracks)

@@ -37,6 +37,7 @@ PictureStats DrawSongPicture(const CSongDocument&, const std::string&)
 #include "OutputFile.h"
 #include "PerformanceChoice.h"
 #include "TextCodec.h"
+#include "arrange/Playable.h"
 #include "decode/ClipDecoder.h"
 #include "player/SongPlayer.h"
 #include "song/SongDocument.h"
@@ -558,7 +559,7 @@ PictureStats DrawSongPicture(const CSongDocument& doc, const std::string& path)
             const std::string text = (v->m_strName.empty() ? std::string("(unnamed)") : BytesToUtf8(v->m_strName)) +
                                      "  " + Seconds(v->m_nLengthMs) + ", " + std::to_string(v->m_arrTracks.size()) +
                                      (v->m_arrTracks.size() == 1 ? " track" : " tracks");
-            box(v->m_nLengthMs >= 1 ? colour[&section] : kNotPlayed, x, y, w, text);
+            box(vantrel::IsPlayable(*v) ? colour[&section] : kNotPlayed, x, y, w, text);
             x += w + gap;
         }
         if (section.m_arrVariations.empty()) {
