@@ -18,6 +18,7 @@
 #include "Commands.h"
 #include "SongPlaces.h"
 #include "TextCodec.h"
+#include "arrange/Performances.h"
 #include "arrange/Playable.h"
 #include "decode/ClipStart.h"
 #include "decode/PcmFormat.h"
@@ -113,9 +114,9 @@ void CheckStructure(const CSong& song, CFindings& f)
         const std::string place = ArrangementPlace(static_cast<int>(a), arr.m_strName);
         std::vector<const CSection*> playable;
         for (const CSection* s : arr.m_arrSections) {
-            for (int i = 0; i < song.GetSectionCount(); ++i)
-                if (song.GetSection(i) == s)
-                    listed[static_cast<size_t>(i)] = true;
+            const int i = vantrel::SectionIndex(song, s);
+            if (i >= 0)
+                listed[static_cast<size_t>(i)] = true;
             if (vantrel::IsPlayable(*s))
                 playable.push_back(s);
         }

@@ -37,6 +37,7 @@ PictureStats DrawSongPicture(const CSongDocument&, const std::string&)
 #include "OutputFile.h"
 #include "PerformanceChoice.h"
 #include "TextCodec.h"
+#include "arrange/Performances.h"
 #include "arrange/Playable.h"
 #include "decode/ClipDecoder.h"
 #include "player/SongPlayer.h"
@@ -275,16 +276,17 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
     }
 
     const CSong& song = *doc.GetSong();
-    const std::vector<CVariation*>& sequence = *doc.GetSequence();
+    const std::vector<CPerformanceEntry> entries = vantrel::PerformanceEntries(doc);
+    auto variationOf = [&](const CPerformanceEntry& entry) -> const CVariation& {
+        return *song.GetSection(entry.nSection)->m_arrVariations[static_cast<size_t>(entry.nVariation)];
+    };
     const double totalMs = std::max(1, player.GetLength());
-    std::vector<double> entryStart;
     std::vector<Bar> bars;
     int lanes = 4;
-    double at = 0;
     std::vector<bool> used(rec.Starts().size(), false);
-    for (size_t i = 0; i < sequence.size(); ++i) {
-        const CVariation& v = *sequence[i];
-        entryStart.push_back(at);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const CVariation& v = variationOf(entries[i]);
+        const double at = entries[i].nStartMs;
         lanes = std::max(lanes, static_cast<int>(v.m_arrTracks.size()));
         for (size_t t = 0; t < v.m_arrTracks.size(); ++t) {
             for (const auto& e : v.m_arrTracks[t]->m_arrEvents) {
@@ -305,7 +307,6 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
                 bars.push_back(std::move(b));
             }
         }
-        at += v.m_nLengthMs;
     }
     // Sub-rows: each bar goes to the first row of its lane that is free at its start.
     std::vector<int> rowsOfLane(static_cast<size_t>(lanes), 1);
@@ -347,13 +348,7 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
     CCairoCaches caches;
     CCanvas canvas(path, width, height);
     cairo_t* cr = canvas.Cr();
-    const int arrangementIndex = [&] {
-        const auto& list = song.GetArrangements();
-        for (size_t i = 0; i < list.size(); ++i)
-            if (list[i].get() == doc.GetArrangement())
-                return static_cast<int>(i);
-        return -1;
-    }();
+    const int arrangementIndex = vantrel::ChosenArrangementIndex(doc);
     const std::string title = BytesToUtf8(song.m_strTitle) + ": performance " + std::to_string(number) +
                               ", arrangement \"" + BytesToUtf8(doc.GetArrangement()->m_strName) + "\" [" +
                               std::to_string(arrangementIndex) + "], " + Clock(totalMs);
@@ -364,9 +359,10 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
 
     // Entries: a column each, named by section and variation.
     cairo_set_font_size(cr, 12);
-    for (size_t i = 0; i < sequence.size(); ++i) {
-        const double x0 = X(entryStart[i]);
-        const double x1 = X(entryStart[i] + sequence[i]->m_nLengthMs);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const CVariation& v = variationOf(entries[i]);
+        const double x0 = X(entries[i].nStartMs);
+        const double x1 = X(entries[i].nStartMs + static_cast<double>(v.m_nLengthMs));
         cairo_set_source_rgb(cr, i % 2 ? 0.96 : 0.92, i % 2 ? 0.97 : 0.94, i % 2 ? 0.99 : 0.97);
         cairo_rectangle(cr, x0, 40, x1 - x0, height - 40 - 30);
         cairo_fill(cr);
@@ -374,8 +370,8 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
         cairo_move_to(cr, x0 + 0.5, 40);
         cairo_line_to(cr, x0 + 0.5, height - 30);
         cairo_stroke(cr);
-        const std::string section = BytesToUtf8(sequence[i]->m_pSection->m_strName);
-        const std::string variation = BytesToUtf8(sequence[i]->m_strName);
+        const std::string section = BytesToUtf8(v.m_pSection->m_strName);
+        const std::string variation = BytesToUtf8(v.m_strName);
         canvas.Describe("entry " + std::to_string(i) + ": " + section + " / " + variation);
         SetColour(cr, kInk);
         cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
