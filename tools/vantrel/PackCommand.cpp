@@ -13,7 +13,7 @@
 
 #include "ClipAudio.h"
 #include "Commands.h"
-#include "Manifest.h"
+#include "SongJson.h"
 #include "OutputFile.h"
 #include "arrange/Playable.h"
 #include "decode/ClipStart.h"
