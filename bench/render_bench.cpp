@@ -361,7 +361,10 @@ int main(int argc, char** argv)
     song.AddArrangement(arrangement);
     song.m_arrSections[0]->m_arrVariations[0]->SetLengthMs(127 * 27);
     const std::string songPath = "render_bench_song.vn";
-    CSongWriter::Write(song, {clip}, songPath);
+    {
+        std::ofstream out(songPath, std::ios::binary | std::ios::trunc);
+        CSongWriter::Write(song, {clip}, out);
+    }
 
     CSongPlayer player(engine);
     if (!player.Open(songPath)) {

@@ -261,7 +261,7 @@ std::string MakeClipSong()
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath("cache-song.vn");
-    CSongWriter::Write(song, data, path);
+    testutil::WriteSong(song, data, path);
     return path;
 }
 

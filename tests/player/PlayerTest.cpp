@@ -61,7 +61,7 @@ std::string WriteSong(const std::string& name, const SongSpec& spec)
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, data, path);
+    testutil::WriteSong(song, data, path);
     return path;
 }
 

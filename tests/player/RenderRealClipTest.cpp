@@ -88,7 +88,7 @@ std::vector<int16_t> RenderSong(const std::string& name, const std::vector<int32
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {ReadClip(clipFile)}, path);
+    testutil::WriteSong(song, {ReadClip(clipFile)}, path);
 
     CSongPlayer player("generic");
     EXPECT_TRUE(player.Open(path));
