@@ -1,6 +1,7 @@
 // CSongDocument: drawing a performance (arrangement and sequence).
 #include <vector>
 
+#include "arrange/Playable.h"
 #include "arrange/Random.h"
 #include "song/SongDocument.h"
 
@@ -15,23 +16,32 @@ std::vector<int> MakeThresholds(int n)
         t[static_cast<size_t>(j)] = j * (10000 / n);
     return t;
 }
-
-bool HasPlayableVariation(const CSection* section)
-{
-    for (const auto& v : section->GetVariations())
-        if (v->GetLengthMs() >= 1)
-            return true;
-    return false;
-}
-
-bool CanBuild(const CArrangement* arrangement)
-{
-    for (const CSection* s : arrangement->GetSections())
-        if (HasPlayableVariation(s))
-            return true;
-    return false;
-}
 } // namespace
+
+namespace vantrel {
+
+bool IsPlayable(const CVariation& variation)
+{
+    return variation.GetLengthMs() >= 1;
+}
+
+bool IsPlayable(const CSection& section)
+{
+    for (const auto& v : section.GetVariations())
+        if (IsPlayable(*v))
+            return true;
+    return false;
+}
+
+bool CanBeBuilt(const CArrangement& arrangement)
+{
+    for (const CSection* s : arrangement.GetSections())
+        if (IsPlayable(*s))
+            return true;
+    return false;
+}
+
+} // namespace vantrel
 
 void CSongDocument::ClearArrangement()
 {
@@ -69,7 +79,7 @@ int CSongDocument::Arrange()
     bool anyBuildable = false;
     for (const auto& a : arrangements) {
         anySections = anySections || !a->GetSections().empty();
-        anyBuildable = anyBuildable || CanBuild(a.get());
+        anyBuildable = anyBuildable || vantrel::CanBeBuilt(*a);
     }
     // Nothing to arrange, or nothing that could ever be built: the search below would
     // never end, so give up before drawing. Otherwise it ends: with fewer than 10000
@@ -111,7 +121,7 @@ bool CSongDocument::BuildSequence()
     m_nSequenceLength = 0;
     std::vector<CVariation*> working;
     for (const CSection* section : *m_pSectionRefs) {
-        if (!HasPlayableVariation(section))
+        if (!vantrel::IsPlayable(*section))
             continue;
         const auto& variations = section->GetVariations();
         const int n = static_cast<int>(variations.size());
@@ -125,7 +135,7 @@ bool CSongDocument::BuildSequence()
                 const int v = ScaleDraw(DrawRandom());
                 picked = PickIndex(n, thresholds, v, index);
             }
-            if (picked && variations[static_cast<size_t>(index)]->GetLengthMs() >= 1)
+            if (picked && vantrel::IsPlayable(*variations[static_cast<size_t>(index)]))
                 chosen = variations[static_cast<size_t>(index)].get();
         }
         working.push_back(chosen);

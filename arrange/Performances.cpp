@@ -59,4 +59,50 @@ int FindArrangementIndex(const CSong& song, const std::string& name)
     return -1;
 }
 
+std::vector<CPerformanceEntry> PerformanceEntries(const CSongDocument& doc)
+{
+    std::vector<CPerformanceEntry> entries;
+    const CSong* song = doc.GetSong();
+    const std::vector<CVariation*>* sequence = doc.GetSequence();
+    if (!song || !sequence)
+        return entries;
+    uint32_t start = 0;
+    for (int32_t i = 0; i < doc.GetSequenceLength(); ++i) {
+        const CVariation* variation = (*sequence)[static_cast<size_t>(i)];
+        CPerformanceEntry entry;
+        entry.nSection = SectionIndex(*song, variation->m_pSection);
+        if (entry.nSection >= 0) {
+            const auto& variations = song->GetSection(entry.nSection)->GetVariations();
+            for (size_t k = 0; k < variations.size(); ++k)
+                if (variations[k].get() == variation)
+                    entry.nVariation = static_cast<int>(k);
+        }
+        entry.nStartMs = start;
+        entry.nLengthMs = variation->GetLengthMs();
+        start += static_cast<uint32_t>(entry.nLengthMs);
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+int ChosenArrangementIndex(const CSongDocument& doc)
+{
+    const CSong* song = doc.GetSong();
+    if (!song || !doc.GetArrangement())
+        return -1;
+    const auto& list = song->GetArrangements();
+    for (size_t i = 0; i < list.size(); ++i)
+        if (list[i].get() == doc.GetArrangement())
+            return static_cast<int>(i);
+    return -1;
+}
+
+int SectionIndex(const CSong& song, const CSection* section)
+{
+    for (int i = 0; i < song.GetSectionCount(); ++i)
+        if (song.GetSection(i) == section)
+            return i;
+    return -1;
+}
+
 } // namespace vantrel

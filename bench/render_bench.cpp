@@ -31,6 +31,7 @@
 #include "arrange/Random.h"
 #include "decode/CachingClipSource.h"
 #include "decode/ClipDecoder.h"
+#include "decode/PcmFormat.h"
 #include "player/SongPlayer.h"
 #include "song/Song.h"
 #include "song/SongWriter.h"
@@ -56,7 +57,8 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kBlock = 4608;
+constexpr int kBlock = vantrel::pcm::kBlockBytes;
+constexpr double kBytesPerSecond = vantrel::pcm::kSampleRate * vantrel::pcm::kBytesPerFrame;
 
 // Wraps the real decoder to learn what it was asked to do.
 class CCountingSource : public CClipSource
@@ -277,7 +279,7 @@ void MeasureCache(const char* title, const std::string& path, const char* engine
                                       [&] { return std::make_unique<CCachingClipSource>(shared); });
     peak = std::max(peak, shared->GetStats().nPeakBytes);
     const double copy = MemoryCopy(delivered, repeats);
-    const double audioSec = plainRender.nBlocks * kBlock / 176400.0 * repeats;
+    const double audioSec = plainRender.nBlocks * kBlock / kBytesPerSecond * repeats;
     std::printf("\n%s: %.1f s of audio per play, %zu clip starts, %d play(s) per measure\n", title,
                 audioSec / repeats, starts.size(), repeats);
     std::printf("  plain decode of the same frames: %.3f s\n", plain);
@@ -359,7 +361,10 @@ int main(int argc, char** argv)
     song.AddArrangement(arrangement);
     song.m_arrSections[0]->m_arrVariations[0]->SetLengthMs(127 * 27);
     const std::string songPath = "render_bench_song.vn";
-    CSongWriter::Write(song, {clip}, songPath);
+    {
+        std::ofstream out(songPath, std::ios::binary | std::ios::trunc);
+        CSongWriter::Write(song, {clip}, out);
+    }
 
     CSongPlayer player(engine);
     if (!player.Open(songPath)) {
@@ -406,7 +411,7 @@ int main(int argc, char** argv)
         plainBytes += PlainDecode(clip, engine, totalFrames * (i + 1) / starts - totalFrames * i / starts);
     const double plainSec = Seconds(Clock::now() - t1);
 
-    const double audioSec = blocks * kBlock / 176400.0;
+    const double audioSec = blocks * kBlock / kBytesPerSecond;
     const size_t playerBytes = sizeof(CSongPlayer) + CSongPlayer::kVoiceCount * sizeof(VoiceSlot) +
                                CSongPlayer::kVoiceCount * kBlock + kBlock * 2 + sizeof(CClipDecoder);
     std::printf("song: %.1f s of audio, %ld blocks, %ld clip starts, up to %d voices sounding\n",

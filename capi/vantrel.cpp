@@ -17,8 +17,15 @@
 #include "VantrelVersion.h"
 #include "arrange/Performances.h"
 #include "decode/CachingClipSource.h"
+#include "decode/PcmFormat.h"
 #include "player/SongPlayer.h"
 #include "song/SongDocument.h"
+
+// The header's format macros are public ABI; they must say what the engine renders.
+static_assert(VANTREL_SAMPLE_RATE == vantrel::pcm::kSampleRate, "VANTREL_SAMPLE_RATE is not the engine's rate");
+static_assert(VANTREL_CHANNELS == vantrel::pcm::kChannels, "VANTREL_CHANNELS is not the engine's channel count");
+static_assert(VANTREL_BYTES_PER_FRAME == vantrel::pcm::kBytesPerFrame,
+              "VANTREL_BYTES_PER_FRAME is not the engine's frame size");
 
 struct vantrel_song
 {
@@ -130,7 +137,7 @@ int Open(CFileSource source, vantrel_song** out)
     return VANTREL_OK;
 }
 
-int64_t FrameOfMs(int64_t ms) { return ms / 10 * 441 + ms % 10 * 441 / 10; }
+int64_t FrameOfMs(int64_t ms) { return vantrel::pcm::FramesOfMs(ms); }
 
 // Fills up to `bytes` (a multiple of 4) from the performance; returns the bytes written.
 size_t RenderInto(vantrel_song* song, char* out, size_t bytes)
@@ -349,12 +356,11 @@ int vantrel_song_get_arrangement_section(const vantrel_song* song, int arrangeme
     const auto& refs = list[static_cast<size_t>(arrangement)]->GetSections();
     if (position < 0 || static_cast<size_t>(position) >= refs.size())
         return Fail(VANTREL_ERR_INVALID_ARGUMENT, "no such position in the arrangement");
-    for (int i = 0; i < s->GetSectionCount(); ++i)
-        if (s->GetSection(i) == refs[static_cast<size_t>(position)]) {
-            *section = i;
-            return VANTREL_OK;
-        }
-    return Fail(VANTREL_ERR_INTERNAL, "the arrangement lists a section outside the song");
+    const int index = vantrel::SectionIndex(*s, refs[static_cast<size_t>(position)]);
+    if (index < 0)
+        return Fail(VANTREL_ERR_INTERNAL, "the arrangement lists a section outside the song");
+    *section = index;
+    return VANTREL_OK;
 }
 
 int vantrel_song_get_section(const vantrel_song* song, int index, char* name, size_t size,
@@ -439,11 +445,7 @@ int vantrel_song_prepare_index(vantrel_song* song, int performance, int arrangem
         }
         song->bPrepared = true;
         song->nPerformance = reached;
-        const auto& list = SongOf(song)->GetArrangements();
-        song->nArrangement = -1;
-        for (size_t i = 0; i < list.size(); ++i)
-            if (list[i].get() == song->player.GetDocument().GetArrangement())
-                song->nArrangement = static_cast<int>(i);
+        song->nArrangement = vantrel::ChosenArrangementIndex(song->player.GetDocument());
         return VANTREL_OK;
     });
 }
@@ -480,30 +482,17 @@ int vantrel_song_get_entry(const vantrel_song* song, int index, int* section, in
 {
     if (const int r = CheckPrepared(song))
         return r;
-    const CSongDocument& doc = song->player.GetDocument();
-    const std::vector<CVariation*>* sequence = doc.GetSequence();
-    if (!sequence || index < 0 || index >= doc.GetSequenceLength())
-        return Fail(VANTREL_ERR_INVALID_ARGUMENT, "no such entry");
-    const CSong* s = SongOf(song);
-    uint32_t start = 0; // added as the player adds them
-    for (int i = 0; i < index; ++i)
-        start += static_cast<uint32_t>((*sequence)[static_cast<size_t>(i)]->GetLengthMs());
-    const CVariation* v = (*sequence)[static_cast<size_t>(index)];
-    int sectionIndex = -1, variationIndex = -1;
-    for (int i = 0; i < s->GetSectionCount(); ++i) {
-        if (s->GetSection(i) != v->m_pSection)
-            continue;
-        sectionIndex = i;
-        const auto& variations = s->GetSection(i)->GetVariations();
-        for (size_t k = 0; k < variations.size(); ++k)
-            if (variations[k].get() == v)
-                variationIndex = static_cast<int>(k);
-    }
-    Put(section, sectionIndex);
-    Put(variation, variationIndex);
-    Put(start_ms, static_cast<int32_t>(start));
-    Put(length_ms, v->GetLengthMs());
-    return VANTREL_OK;
+    return Guard([&] {
+        const std::vector<vantrel::CPerformanceEntry> entries = vantrel::PerformanceEntries(song->player.GetDocument());
+        if (index < 0 || static_cast<size_t>(index) >= entries.size())
+            return Fail(VANTREL_ERR_INVALID_ARGUMENT, "no such entry");
+        const vantrel::CPerformanceEntry& entry = entries[static_cast<size_t>(index)];
+        Put(section, entry.nSection);
+        Put(variation, entry.nVariation);
+        Put(start_ms, static_cast<int32_t>(entry.nStartMs));
+        Put(length_ms, entry.nLengthMs);
+        return VANTREL_OK;
+    });
 }
 
 long vantrel_song_render_bytes(vantrel_song* song, void* buffer, size_t bytes)
@@ -567,7 +556,7 @@ int vantrel_song_seek_frame(vantrel_song* song, int64_t frame)
     if (frame < 0)
         return Fail(VANTREL_ERR_INVALID_ARGUMENT, "a frame is 0 or more");
     return Guard([&] {
-        constexpr int64_t kBlockFrames = CSongPlayer::kBlockBytes / VANTREL_BYTES_PER_FRAME;
+        constexpr int64_t kBlockFrames = vantrel::pcm::kBlockFrames;
         // Within the block at hand (as after a render that stopped inside it): no
         // rendering at all.
         const int64_t blockStart = song->nFrame - static_cast<int64_t>(song->nBlockPos / VANTREL_BYTES_PER_FRAME);

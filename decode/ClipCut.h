@@ -21,12 +21,14 @@
 #include <cstdint>
 #include <cstring>
 
+#include "decode/ClipStart.h"
 #include "decode/FrameStream.h"
+#include "decode/PcmFormat.h"
 
 // Where a voice stands in its clip: everything but the PCM.
 struct CClipCount
 {
-    static constexpr int kLeadInBytes = -4608;
+    static constexpr int kLeadInBytes = -vantrel::pcm::kBlockBytes;
 
     int64_t readPos = 0;     // where the voice's next call reads from
     int carryLen = 0;        // bytes of the last decoded frame still to hand over
@@ -34,13 +36,13 @@ struct CClipCount
     int32_t lengthBytes = 0;
     bool ended = true;       // the last call returned less than asked (or no clip started)
 
-    // Makes the voice start a clip whose data begins at nDataOffset in pFile: reading
-    // starts nPos1 + 4 bytes into the data when nPos1 is not 0 (in 64 bits, so that no
-    // offset pair overflows; a negative position fails at the seek). Returns whether
-    // the clip has data at all (a file and a data offset above 0).
+    // Makes the voice start a clip whose data begins at nDataOffset in pFile, reading
+    // from where the clip start rule puts it (decode/ClipStart.h; a negative position
+    // fails at the seek). Returns whether the clip has data at all (a file and a data
+    // offset above 0).
     bool Start(const void* pFile, int nDataOffset, int nPos1, int32_t nLengthBytes)
     {
-        readPos = static_cast<int64_t>(nDataOffset) + (nPos1 != 0 ? static_cast<int64_t>(nPos1) + 4 : 0);
+        readPos = vantrel::ClipStartInFile(nDataOffset, nPos1);
         carryLen = 0;
         lengthBytes = nLengthBytes;
         produced = kLeadInBytes;

@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "decode/PcmFormat.h"
 #include "platform/File.h"
 
 CClipDecoder::CClipDecoder(const char* pszEngine)
@@ -16,7 +17,7 @@ CClipDecoder::~CClipDecoder() = default;
 
 int32_t CClipDecoder::LengthToBytes(int nLengthMs)
 {
-    const double fBytes = static_cast<double>(static_cast<uint32_t>(nLengthMs)) * kBytesPerMs;
+    const double fBytes = static_cast<double>(static_cast<uint32_t>(nLengthMs)) * vantrel::pcm::kBytesPerMs;
     constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
     if (fBytes >= static_cast<double>(kMax))
         return kMax;

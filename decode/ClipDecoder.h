@@ -39,7 +39,6 @@ public:
     static constexpr int kReadChunk = CMpegFrameStream::kReadChunk;
     static constexpr int kPcmCarry = CClipCut::kPcmCarry;
     static constexpr int kLeadInBytes = CClipCut::kLeadInBytes;
-    static constexpr double kBytesPerMs = 176.4;
 
     // pszEngine names libmpg123's decoding engine (for instance "generic"); null or
     // empty takes the library's default. A voice whose handle cannot be created, for

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "decode/ClipDecoder.h"
+#include "decode/PcmFormat.h"
 #include "platform/File.h"
 
 namespace {
@@ -26,7 +27,7 @@ namespace {
 constexpr int kPrefix = 32;
 constexpr int kMaxSteps = 16;
 constexpr int kMaxCallsPerStep = 32;
-constexpr int kMaxRequest = 3 * 4608;
+constexpr int kMaxRequest = 3 * vantrel::pcm::kBlockBytes;
 
 const std::string& DataPath()
 {

@@ -57,7 +57,9 @@ static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE ("sink",
 static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE ("src",
     GST_PAD_SRC, GST_PAD_ALWAYS,
     GST_STATIC_CAPS ("audio/x-raw, format = (string) S16LE, "
-        "layout = (string) interleaved, rate = (int) 44100, channels = (int) 2"));
+        "layout = (string) interleaved, "
+        "rate = (int) " G_STRINGIFY (VANTREL_SAMPLE_RATE) ", "
+        "channels = (int) " G_STRINGIFY (VANTREL_CHANNELS)));
 
 G_DEFINE_TYPE (GstVantrelDec, gst_vantrel_dec, GST_TYPE_NONSTREAM_AUDIO_DECODER);
 GST_ELEMENT_REGISTER_DEFINE (vantreldec, "vantreldec", GST_RANK_PRIMARY,

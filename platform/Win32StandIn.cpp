@@ -7,10 +7,9 @@
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <thread>
-
-#include "resources/SongInfoDialog.h"
 
 namespace {
 
@@ -29,15 +28,15 @@ struct StandInThread
 
 std::atomic<DWORD> g_nextThreadId{1};
 
-std::vector<CStandInDialog::Control> SongInfoControls()
+// A button's type in the low four bits of its style: BS_DEFPUSHBUTTON.
+constexpr uint32_t kDefaultPushButton = 0x1u;
+
+// The module's dialog templates, by id.
+std::mutex g_templateLock;
+std::map<int, StandInDialogTemplate>& Templates()
 {
-    std::vector<CStandInDialog::Control> controls;
-#define VANTREL_STANDIN_CONTROL(cls, id, text, x, y, w, h, style)                                  \
-    controls.push_back(CStandInDialog::Control{cls, id, text, x, y, w, h,                           \
-                                               static_cast<uint32_t>(WS_CHILD | WS_VISIBLE | (style))});
-    SONGINFO_DIALOG_CONTROLS(VANTREL_STANDIN_CONTROL)
-#undef VANTREL_STANDIN_CONTROL
-    return controls;
+    static std::map<int, StandInDialogTemplate> s_templates;
+    return s_templates;
 }
 
 } // namespace
@@ -115,15 +114,27 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templateName, HWND owner, DLGPROC proc, LPARAM param)
 {
     const auto id = static_cast<int>(reinterpret_cast<uintptr_t>(templateName));
-    if (id != IDD_SONGINFO || !proc)
-        return -1;
-    CStandInDialog dialog(id, SONGINFO_DIALOG_CAPTION, SongInfoControls(), proc);
+    StandInDialogTemplate found;
+    {
+        std::lock_guard<std::mutex> guard(g_templateLock);
+        auto it = Templates().find(id);
+        if (it == Templates().end() || !proc)
+            return -1;
+        found = it->second;
+    }
+    CStandInDialog dialog(id, std::move(found.strCaption), std::move(found.arrControls), proc);
     dialog.Send(WM_INITDIALOG, 0, param);
     if (!dialog.IsEnded() && owner)
         owner->RunModalDialog(dialog);
     if (!dialog.IsEnded())
         dialog.Command(IDCANCEL); // as if its close box were clicked
     return dialog.IsEnded() ? dialog.GetResult() : -1;
+}
+
+void RegisterDialogTemplate(int templateId, StandInDialogTemplate dialogTemplate)
+{
+    std::lock_guard<std::mutex> guard(g_templateLock);
+    Templates()[templateId] = std::move(dialogTemplate);
 }
 
 BOOL EndDialog(HWND dialog, INT_PTR result)
@@ -217,7 +228,7 @@ void CStandInDialog::Key(int virtualKey)
         Command(IDCANCEL);
     } else if (virtualKey == VK_RETURN) {
         for (const Control& c : m_arrControls) {
-            if (c.strClass == "Button" && (c.dwStyle & 0xFu) == BS_DEFPUSHBUTTON) {
+            if (c.strClass == "Button" && (c.dwStyle & 0xFu) == kDefaultPushButton) {
                 Command(c.nId);
                 return;
             }

@@ -1,6 +1,7 @@
 // A stand-in for the part of Win32 that the plug-in uses, for POSIX systems: threads
 // with an unlimited or bounded wait, sleeping, posting a message to a window, message
-// boxes and a modal dialog built from the plug-in's own template.
+// boxes and modal dialogs built from the templates a module registers (off Windows
+// there are no compiled resources: the module hands its templates over itself).
 //
 // A window handle (HWND) points at a CStandInWindow. The host implements its main
 // window as a subclass: posted messages arrive through Post (CHostWindow queues them
@@ -82,8 +83,8 @@ void Sleep(DWORD ms);
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // A window-less box (null owner) is written to standard error and answered with IDOK.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
-// Runs the dialog whose template id is given (the plug-in's templates from
-// resources/); returns what EndDialog was given, or -1 for an unknown template.
+// Runs the dialog whose template id is given (one that RegisterDialogTemplate made
+// known); returns what EndDialog was given, or -1 for an unknown template.
 INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC proc, LPARAM param);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
@@ -148,6 +149,18 @@ private:
     bool m_bEnded = false;
     INT_PTR m_nResult = 0;
 };
+
+// A dialog template as a module's resource script describes it: the caption and the
+// controls in template order.
+struct StandInDialogTemplate
+{
+    std::string strCaption;
+    std::vector<CStandInDialog::Control> arrControls;
+};
+
+// Makes `templateId` a template that DialogBoxParamA can build, replacing one of the
+// same id. A module registers its templates before it shows them.
+void RegisterDialogTemplate(int templateId, StandInDialogTemplate dialogTemplate);
 
 // ---- The host's side ----------------------------------------------------------------
 

@@ -9,9 +9,8 @@
 
 namespace {
 
-constexpr double kBytesPerMs = 176.4;
-// Blocks per millisecond, as the double this division gives (just below 0.03828125).
-const double kBlocksPerMs = 1.0 / (4608.0 / 176.4);
+using vantrel::pcm::kBlocksPerMs;
+using vantrel::pcm::kBytesPerMs;
 constexpr int kSamplesPerBlock = CSongPlayer::kBlockBytes / 2;
 
 // Byte position of a time on the time line, truncated toward zero, in 64 bits.

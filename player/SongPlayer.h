@@ -17,6 +17,7 @@
 
 #include "decode/ClipProfile.h"
 #include "decode/ClipSource.h"
+#include "decode/PcmFormat.h"
 #include "platform/File.h"
 #include "song/SongDocument.h"
 
@@ -42,7 +43,7 @@ class CSongPlayer
 public:
     static constexpr int kVoiceCount = 12;
     static constexpr int kTrackVoices = 4;
-    static constexpr int kBlockBytes = 4608;
+    static constexpr int kBlockBytes = vantrel::pcm::kBlockBytes;
 
     // decoderEngine pins the MPEG decoding engine of the clip decoder (empty: the
     // library's default choice).

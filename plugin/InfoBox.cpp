@@ -3,6 +3,32 @@
 #include "plugin/Plugin.h"
 #include "resources/SongInfoDialog.h"
 
+namespace {
+
+#ifdef _WIN32
+void MakeTemplateKnown() {} // the DLL's compiled resources hold it
+#else
+// Off Windows there are no compiled resources: the dialog stand-in gets the template
+// from the description that the resource script reads too.
+void MakeTemplateKnown()
+{
+    static const bool s_bDone = [] {
+        StandInDialogTemplate songInfo;
+        songInfo.strCaption = SONGINFO_DIALOG_CAPTION;
+#define VANTREL_STANDIN_CONTROL(cls, id, text, x, y, w, h, style)                                                  \
+    songInfo.arrControls.push_back(                                                                                \
+        CStandInDialog::Control{cls, id, text, x, y, w, h, static_cast<uint32_t>(WS_CHILD | WS_VISIBLE | (style))});
+        SONGINFO_DIALOG_CONTROLS(VANTREL_STANDIN_CONTROL)
+#undef VANTREL_STANDIN_CONTROL
+        RegisterDialogTemplate(IDD_SONGINFO, std::move(songInfo));
+        return true;
+    }();
+    (void)s_bDone;
+}
+#endif
+
+} // namespace
+
 int InfoBox(char* file, HWND parent)
 {
     {
@@ -27,6 +53,7 @@ int InfoBox(char* file, HWND parent)
         }
         g_infoTexts.strTitle = song && doc.GetSong() ? doc.GetSong()->GetTitle() : std::string();
 
+        MakeTemplateKnown();
         DialogBoxParamA(g_module.hDllInstance, MAKEINTRESOURCEA(IDD_SONGINFO), parent, SongInfoDlgProc, 0);
     }
     return 0;

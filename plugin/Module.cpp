@@ -20,7 +20,7 @@ std::atomic<int> g_pendingSeekMs{-1};
 std::atomic<int> g_decodedMs{0};
 std::atomic<int> g_stopRequested{0};
 HANDLE g_decodeThread = INVALID_HANDLE_VALUE;
-char g_blockBuffer[9216] = {};
+char g_blockBuffer[2 * vantrel::pcm::kBlockBytes] = {};
 SongInfoTexts g_infoTexts;
 In_Module g_module = {};
 

@@ -17,9 +17,14 @@
 
 namespace {
 
-constexpr int kBlockBytes = 4608;
-constexpr int kBlockFrames = 1152;
-constexpr int kBlockMs = 26;
+using vantrel::pcm::kBitsPerSample;
+using vantrel::pcm::kBlockBytes;
+using vantrel::pcm::kBlockFrames;
+using vantrel::pcm::kBytesPerFrame;
+using vantrel::pcm::kChannels;
+using vantrel::pcm::kSampleRate;
+// What the decoded time advances by per block: its length in whole milliseconds.
+constexpr int kBlockMs = static_cast<int>(vantrel::pcm::kBlockMs);
 
 bool IsThread(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
 
@@ -37,12 +42,13 @@ int Play(char* file)
     g_pendingSeekMs = -1;
 
     Out_Module* out = g_module.outMod;
-    const int maxLatency = out->Open(44100, 2, 16, -1, -1);
+    const int maxLatency = out->Open(kSampleRate, kChannels, kBitsPerSample, -1, -1);
     if (maxLatency < 0)
         return 1;
-    g_module.SetInfo(1411, 44, 2, 1);
-    g_module.SAVSAInit(maxLatency, 44100);
-    g_module.VSASetInfo(44100, 2);
+    // The bit rate in kbit/s and the sample rate in kHz, as the host shows them (1411, 44).
+    g_module.SetInfo(kSampleRate * kChannels * kBitsPerSample / 1000, kSampleRate / 1000, kChannels, 1);
+    g_module.SAVSAInit(maxLatency, kSampleRate);
+    g_module.VSASetInfo(kSampleRate, kChannels);
     out->SetVolume(-666);
 
     g_stopRequested = 0;
@@ -132,15 +138,15 @@ DWORD DecodeLoop(const std::atomic<int>* stop)
                 continue; // the next pass flushes first
             more = g_player.RenderBlock(g_blockBuffer, kBlockBytes);
         }
-        g_module.SAAddPCMData(g_blockBuffer, 2, 16, g_decodedMs);
-        g_module.VSAAddPCMData(g_blockBuffer, 2, 16, g_decodedMs);
+        g_module.SAAddPCMData(g_blockBuffer, kChannels, kBitsPerSample, g_decodedMs);
+        g_module.VSAAddPCMData(g_blockBuffer, kChannels, kBitsPerSample, g_decodedMs);
         g_decodedMs += kBlockMs;
         int len = kBlockBytes;
         if (g_module.dsp_isactive()) {
             // The hook may at most double the frames: never more than the buffer holds.
-            const int frames = g_module.dsp_dosamples(reinterpret_cast<short*>(g_blockBuffer), kBlockFrames, 16, 2,
-                                                      44100);
-            len = std::clamp(frames, 0, 2 * kBlockFrames) * 4;
+            const int frames = g_module.dsp_dosamples(reinterpret_cast<short*>(g_blockBuffer), kBlockFrames,
+                                                      kBitsPerSample, kChannels, kSampleRate);
+            len = std::clamp(frames, 0, 2 * kBlockFrames) * kBytesPerFrame;
         }
         out->Write(g_blockBuffer, len);
         done = !more;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "decode/PcmFormat.h"
 #include "platform/Win32.h"
 #include "plugin/InModule.h"
 #include "player/SongPlayer.h"
@@ -27,7 +28,8 @@ extern std::atomic<int> g_pendingSeekMs;
 extern std::atomic<int> g_decodedMs;
 extern std::atomic<int> g_stopRequested;
 extern HANDLE g_decodeThread;
-extern char g_blockBuffer[9216];
+// One block, with room for the DSP hook to double it.
+extern char g_blockBuffer[2 * vantrel::pcm::kBlockBytes];
 
 // What the information box shows; written by InfoBox, read by its dialog procedure.
 struct SongInfoTexts

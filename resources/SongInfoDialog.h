@@ -1,6 +1,7 @@
 /* The "Song info" dialog template (IDD_SONGINFO): the one description of its
  * controls, read both by the resource script (in_vantrel.rc, through the resource
- * compiler's C preprocessor) and by the POSIX dialog stand-in (platform/).
+ * compiler's C preprocessor) and by the plug-in, which hands it to the POSIX dialog
+ * stand-in off Windows (plugin/InfoBox.cpp).
  * Only preprocessor definitions may stand here: the resource compiler reads it too. */
 #ifndef VANTREL_RESOURCES_SONGINFODIALOG_H
 #define VANTREL_RESOURCES_SONGINFODIALOG_H

@@ -1,10 +1,8 @@
 #include "song/SongWriter.h"
 
-#include "platform/OutputFile.h"
-
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <ostream>
 #include <map>
 
 #include "song/Song.h"
@@ -236,13 +234,12 @@ std::string CSongWriter::Serialize(const CSong& song, const std::vector<std::str
     return out.Data();
 }
 
-void CSongWriter::Write(const CSong& song, const std::vector<std::string>& clipData,
-                        const std::string& path, uint8_t version)
+void CSongWriter::Write(const CSong& song, const std::vector<std::string>& clipData, std::ostream& out,
+                        uint8_t version)
 {
     const std::string bytes = Serialize(song, clipData, version);
-    try {
-        WriteWholeFile(path, bytes);
-    } catch (const COutputFileError& e) {
-        throw CSongWriteError(e.what());
-    }
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (!out)
+        throw CSongWriteError("the song could not be written out");
 }

@@ -1,9 +1,12 @@
 // Writing VNF songs: CByteWriter puts the format's fields into a byte buffer, and
 // CSongWriter writes a whole CSong, with the coded data of its clips, as a file of
-// version 0x60 or 0x61 that the loader reads back to the same model.
+// version 0x60 or 0x61 that the loader reads back to the same model. The writer
+// makes bytes; where they go (a file by the tool's rules for output files, a test's
+// scratch file, memory) is its caller's business.
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -53,8 +56,8 @@ public:
     // not in the clip table, a section reference outside the section table).
     static std::string Serialize(const CSong& song, const std::vector<std::string>& clipData,
                                  uint8_t version = 0x61);
-    // Serializes and writes to `path` through a temporary file, so that an existing
-    // file is replaced only by a complete one.
-    static void Write(const CSong& song, const std::vector<std::string>& clipData,
-                      const std::string& path, uint8_t version = 0x61);
+    // Serializes and writes the whole file to `out`, then flushes it. Throws
+    // CSongWriteError as Serialize does, and when `out` fails.
+    static void Write(const CSong& song, const std::vector<std::string>& clipData, std::ostream& out,
+                      uint8_t version = 0x61);
 };

@@ -157,7 +157,7 @@ inline Performance Observe(const CSongDocument& doc, int result)
 inline std::string WriteSong(const CSong& song, const std::string& name)
 {
     const std::string path = testutil::TempPath(name);
-    CSongWriter::Write(song, testutil::SampleClipData(song), path);
+    testutil::WriteSong(song, testutil::SampleClipData(song), path);
     return path;
 }
 

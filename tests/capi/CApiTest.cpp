@@ -14,6 +14,7 @@
 
 #include "common/TestSongs.h"
 #include "player/SongPlayer.h"
+#include "song/SongDocument.h"
 #include "song/SongWriter.h"
 #include "vantrel/vantrel.h"
 
@@ -305,48 +306,113 @@ TEST(CApi, HostSeekResumesAtTheEntryAsThePlayerDoes)
 
 TEST(CApi, EveryTruncationOfASongFromMemoryFailsCleanlyOrPlays)
 {
-    const std::string& image = SongImage();
-    int loaded = 0;
-    std::vector<int16_t> buf(4000 * 2);
+    // Bytes after the last chunk are not the song's (a tag appended by some program,
+    // say): a cut among them leaves the whole song, which plays as it does uncut. A cut
+    // into the song itself fails cleanly: a song is whole only with all its clip data.
+    // (The clip stops playing well before its data ends: a clip that plays up to the
+    // end of the file would read on into whatever follows, as the player does.)
+    CSong shortClips("Short clips");
+    CClip* clip = AddClip(shortClips, "stereo", 2);
+    CSection* section = AddSection(shortClips, "S");
+    for (int i = 0; i < 2; ++i) {
+        CVariation* v = AddVariation(*section, "v" + std::to_string(i), 150 + 40 * i);
+        AddEvent(*AddTrack(*v, "t0"), clip, 0, 60);
+        AddEvent(*AddTrack(*v, "t1"), clip, 17 * i, 45);
+    }
+    AddArrangement(shortClips, "Main", {section, section});
+    const std::string whole = CSongWriter::Serialize(shortClips, {ReadClip("stereo44k.mp3")});
+    const std::string image = whole + std::string(24, 'T');
+    SongHandle uncut;
+    ASSERT_EQ(vantrel_song_open_memory(whole.data(), whole.size(), &uncut.p), VANTREL_OK);
+    ASSERT_EQ(vantrel_song_prepare(uncut.p, 1, nullptr), VANTREL_OK);
+    const std::vector<int16_t> expected = RenderRest(uncut.p, {4000});
+    ASSERT_TRUE(std::any_of(expected.begin(), expected.end(), [](int16_t v) { return v != 0; }));
+    size_t refused = 0, played = 0;
     for (size_t size = 1; size < image.size(); ++size) {
-        vantrel_song* song = nullptr;
-        const int r = vantrel_song_open_memory(image.data(), size, &song);
+        SongHandle song;
+        const int r = vantrel_song_open_memory(image.data(), size, &song.p);
         if (r != VANTREL_OK) {
             ASSERT_EQ(r, VANTREL_ERR_BAD_FILE) << size;
-            ASSERT_EQ(song, nullptr);
+            ASSERT_EQ(song.p, nullptr);
             ASSERT_NE(std::strstr(vantrel_get_last_error(), "File is not a VNF or is corrupted."), nullptr);
+            ASSERT_LT(size, whole.size()) << "the whole song with part of what follows it was refused";
+            ++refused;
             continue;
         }
-        ++loaded;
-        if (vantrel_song_prepare(song, 1, nullptr) == VANTREL_OK)
-            while (vantrel_song_render(song, buf.data(), 4000) == 4000) {
-            }
-        vantrel_song_close(song);
+        ASSERT_GE(size, whole.size()) << "a song cut at " << size << " bytes loaded";
+        ASSERT_EQ(vantrel_song_prepare(song.p, 1, nullptr), VANTREL_OK) << size;
+        EXPECT_EQ(RenderRest(song.p, {4000}), expected) << size;
+        ++played;
     }
-    // A song is whole only with all its clip data: no cut loads.
-    EXPECT_EQ(loaded, 0);
+    EXPECT_EQ(refused, whole.size() - 1);
+    EXPECT_EQ(played, image.size() - whole.size());
 }
 
 TEST(CApi, DamagedBytesFromMemoryNeverCrash)
 {
-    std::string image = SongImage();
+    // Even rounds damage the song's structure (everything before the first clip's
+    // data): some of those songs are refused, others load and play what is left.
+    // Odd rounds damage only clip data, which leaves a song that loads and plays
+    // whatever the decoder makes of the damaged frames.
+    const std::string& image = SongImage();
+    CSongDocument doc;
+    ASSERT_EQ(doc.Load(CFileSource(std::make_shared<const std::string>(image), "capi.vn")), 1);
+    std::vector<std::pair<size_t, size_t>> clipData; // offset, size
+    for (int c = 0; c < doc.GetSong()->GetClipCount(); ++c) {
+        const CClip* clip = doc.GetSong()->GetClip(c);
+        clipData.emplace_back(static_cast<size_t>(clip->m_nDataOffset), static_cast<size_t>(clip->m_nDataSize));
+    }
+    ASSERT_EQ(clipData.size(), 2u);
+    const size_t structureEnd = std::min(clipData[0].first, clipData[1].first);
+
     std::mt19937 random(99);
     std::vector<int16_t> buf(4608 * 2);
+    int refused = 0, loaded = 0, rendered = 0, dataRounds = 0;
     for (int round = 0; round < 300; ++round) {
+        const bool inData = round % 2 == 1;
         std::string damaged = image;
-        for (int k = 0; k < 4; ++k)
-            damaged[random() % damaged.size()] = static_cast<char>(random());
-        vantrel_song* song = nullptr;
-        if (vantrel_song_open_memory(damaged.data(), damaged.size(), &song) != VANTREL_OK)
-            continue;
-        if (vantrel_song_prepare(song, 1 + round % 3, nullptr) == VANTREL_OK) {
-            for (int i = 0; i < 400 && vantrel_song_render(song, buf.data(), 4608) == 4608; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            size_t at = random() % structureEnd;
+            if (inData) {
+                const auto& clip = clipData[random() % clipData.size()];
+                at = clip.first + random() % clip.second;
             }
-            vantrel_song_seek_ms(song, 300);
-            vantrel_song_seek_percent(song, 40, nullptr);
+            damaged[at] = static_cast<char>(damaged[at] ^ static_cast<char>(1 + random() % 255));
+        }
+        dataRounds += inData;
+        vantrel_song* song = nullptr;
+        const int r = vantrel_song_open_memory(damaged.data(), damaged.size(), &song);
+        if (r != VANTREL_OK) {
+            ASSERT_FALSE(inData) << "round " << round << ": damaged clip data made the song unreadable";
+            ASSERT_EQ(r, VANTREL_ERR_BAD_FILE) << "round " << round;
+            ASSERT_EQ(song, nullptr);
+            ++refused;
+            continue;
+        }
+        ++loaded;
+        const int prepared = vantrel_song_prepare(song, 1 + round % 3, nullptr);
+        if (inData) {
+            EXPECT_EQ(prepared, VANTREL_OK) << "round " << round << ": " << vantrel_get_last_error();
+        }
+        if (prepared == VANTREL_OK) {
+            long n = 0;
+            for (int i = 0; i < 400 && (n = vantrel_song_render(song, buf.data(), 4608)) == 4608; ++i) {
+            }
+            EXPECT_GE(n, 0) << "round " << round << ": " << vantrel_get_last_error();
+            ++rendered;
+            EXPECT_EQ(vantrel_song_seek_ms(song, 300), VANTREL_OK) << "round " << round;
+            EXPECT_EQ(vantrel_song_seek_percent(song, 40, nullptr), VANTREL_OK) << "round " << round;
+            EXPECT_GE(vantrel_song_render(song, buf.data(), 4608), 0) << "round " << round;
         }
         vantrel_song_close(song);
     }
+    // Both outcomes occur: refused songs, and songs that loaded and rendered (every
+    // round that damaged clip data among them).
+    const std::string counts = std::to_string(refused) + " refused, " + std::to_string(loaded) + " loaded, " +
+                               std::to_string(rendered) + " rendered";
+    EXPECT_GT(refused, 0) << counts;
+    EXPECT_EQ(loaded + refused, 300) << counts;
+    EXPECT_GT(rendered, dataRounds) << counts;
 }
 
 TEST(CApi, OpeningPathsThatAreNoSongs)

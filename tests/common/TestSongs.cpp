@@ -12,6 +12,8 @@
 #include <process.h>
 #endif
 
+#include "song/SongWriter.h"
+
 namespace testutil {
 
 std::string TempPath(const std::string& name)
@@ -40,6 +42,13 @@ void WriteBytes(const std::string& path, const std::string& bytes)
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!f)
         throw std::runtime_error("cannot write " + path);
+}
+
+void WriteSong(const CSong& song, const std::vector<std::string>& clipData, const std::string& path,
+               uint8_t version)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    CSongWriter::Write(song, clipData, f, version);
 }
 
 std::string ReadBytes(const std::string& path)

@@ -14,6 +14,9 @@ namespace testutil {
 std::string TempPath(const std::string& name);
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
+// Writes `song` with its clips' data as a song file at `path`, through the writer.
+void WriteSong(const CSong& song, const std::vector<std::string>& clipData, const std::string& path,
+               uint8_t version = 0x61);
 
 // Builders for the model. Each returns the object it added.
 CSection* AddSection(CSong& song, const std::string& name);

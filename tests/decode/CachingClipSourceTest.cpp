@@ -18,6 +18,7 @@
 #include "common/TestSongs.h"
 #include "decode/CachingClipSource.h"
 #include "decode/ClipDecoder.h"
+#include "decode/PcmFormat.h"
 #include "platform/File.h"
 #include "player/SongPlayer.h"
 #include "song/SongWriter.h"
@@ -26,7 +27,7 @@ using namespace testutil;
 
 namespace {
 
-constexpr int kBlock = 4608;
+constexpr int kBlock = vantrel::pcm::kBlockBytes;
 
 std::string ReadClip(const std::string& name) { return ReadTestClip(name); }
 
@@ -260,7 +261,7 @@ std::string MakeClipSong()
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath("cache-song.vn");
-    CSongWriter::Write(song, data, path);
+    testutil::WriteSong(song, data, path);
     return path;
 }
 

@@ -17,12 +17,13 @@
 
 #include "common/TestClips.h"
 #include "decode/ClipDecoder.h"
+#include "decode/PcmFormat.h"
 #include "platform/File.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-constexpr int kBlock = 4608;
+constexpr int kBlock = vantrel::pcm::kBlockBytes;
 constexpr int kGuard = 64;
 constexpr unsigned char kGuardByte = 0xA5;
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decode/ClipSource.h"
+#include "decode/PcmFormat.h"
 
 struct FakeClipCall
 {
@@ -37,7 +38,7 @@ public:
         m_arrStarts.push_back({voice, nDataOffset, nPos1, nLengthMs});
         Voice& v = m_voices[static_cast<size_t>(voice)];
         v.value = static_cast<int16_t>(nDataOffset);
-        v.left = static_cast<int64_t>(static_cast<double>(nLengthMs) * 176.4) & ~int64_t(1);
+        v.left = static_cast<int64_t>(static_cast<double>(nLengthMs) * vantrel::pcm::kBytesPerMs) & ~int64_t(1);
         v.started = true;
         return true;
     }

@@ -5,6 +5,7 @@
 
 #include "FakeClipSource.h"
 #include "common/TestSongs.h"
+#include "decode/PcmFormat.h"
 #include "player/SongPlayer.h"
 #include "song/SongWriter.h"
 
@@ -12,7 +13,7 @@ using namespace testutil;
 
 namespace {
 
-constexpr int kBlock = 4608;
+constexpr int kBlock = vantrel::pcm::kBlockBytes;
 
 // A song with one arrangement and one variation per section, so every performance
 // is the same whatever the generator's state. Events name clips whose data offset
@@ -60,7 +61,7 @@ std::string WriteSong(const std::string& name, const SongSpec& spec)
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, data, path);
+    testutil::WriteSong(song, data, path);
     return path;
 }
 

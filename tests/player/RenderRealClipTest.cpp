@@ -12,6 +12,7 @@
 
 #include "common/TestClips.h"
 #include "common/TestSongs.h"
+#include "decode/PcmFormat.h"
 #include "player/SongPlayer.h"
 #include "song/SongWriter.h"
 
@@ -19,7 +20,7 @@ using namespace testutil;
 
 namespace {
 
-constexpr int kBlock = 4608;
+constexpr int kBlock = vantrel::pcm::kBlockBytes;
 
 std::string ReadClip(const std::string& name) { return ReadTestClip(name); }
 
@@ -87,7 +88,7 @@ std::vector<int16_t> RenderSong(const std::string& name, const std::vector<int32
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {ReadClip(clipFile)}, path);
+    testutil::WriteSong(song, {ReadClip(clipFile)}, path);
 
     CSongPlayer player("generic");
     EXPECT_TRUE(player.Open(path));

@@ -23,7 +23,7 @@ std::string WriteSilentSong(const std::string& name, const std::vector<int>& ent
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {}, path);
+    testutil::WriteSong(song, {}, path);
     return path;
 }
 
@@ -63,7 +63,7 @@ std::string WriteVaryingSong(const std::string& name)
     AddArrangement(song, "Long", {intro, verse, verse, outro});
     AddArrangement(song, "Short", {verse, outro});
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {ReadClip()}, path);
+    testutil::WriteSong(song, {ReadClip()}, path);
     return path;
 }
 
@@ -86,7 +86,7 @@ std::string WriteClipSong(const std::string& name)
     AddEvent(*AddTrack(*vb, "T0"), clip, 200, 1200);
     AddArrangement(song, "Main", {a, b});
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {mp3}, path);
+    testutil::WriteSong(song, {mp3}, path);
     return path;
 }
 
@@ -103,10 +103,10 @@ std::vector<char> RenderDirect(const std::string& path)
     player.Open(path);
     player.Prepare();
     std::vector<char> pcm;
-    std::vector<char> block(4608);
+    std::vector<char> block(CSongPlayer::kBlockBytes);
     bool more = true;
     while (more) {
-        more = player.RenderBlock(block.data(), 4608);
+        more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
         pcm.insert(pcm.end(), block.begin(), block.end());
     }
     player.Close();

@@ -98,7 +98,7 @@ std::string WriteSample(const char* name, uint8_t version)
 {
     auto song = MakeSampleSong();
     const std::string path = TempPath(name);
-    CSongWriter::Write(*song, SampleClipData(*song), path, version);
+    testutil::WriteSong(*song, SampleClipData(*song), path, version);
     return path;
 }
 

@@ -64,7 +64,7 @@ struct Base
     Checked Run(const std::string& name) const
     {
         const std::string path = TempPath(name + ".vn");
-        CSongWriter::Write(*song, data, path);
+        testutil::WriteSong(*song, data, path);
         return Check(path);
     }
 };

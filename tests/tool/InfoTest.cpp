@@ -136,7 +136,7 @@ void ExpectJsonIsSong(const Json& j, const CSong& song)
 std::string WriteSong(const CSong& song, const std::string& name, uint8_t version = 0x61)
 {
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, SampleClipData(song), path, version);
+    testutil::WriteSong(song, SampleClipData(song), path, version);
     return path;
 }
 

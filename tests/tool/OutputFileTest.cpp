@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "common/TestSongs.h"
-#include "platform/OutputFile.h"
+#include "tools/vantrel/OutputFile.h"
 #include "tool/ToolRun.h"
 
 using namespace testutil;

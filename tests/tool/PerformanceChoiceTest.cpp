@@ -88,7 +88,7 @@ TEST(PerformanceChoice, ArrangementsThatNoDrawChoosesAreRefused)
     AddArrangement(song, "Fine", {ok});
     AddArrangement(song, "Broken", {never});
     const std::string path = TempPath("choice.vn");
-    CSongWriter::Write(song, {"x"}, path);
+    testutil::WriteSong(song, {"x"}, path);
     const auto broken = RunTool({"arrange", path, "--arrangement", "Broken"});
     EXPECT_EQ(broken.nStatus, 1);
     EXPECT_NE(broken.strErr.find("can never be built"), std::string::npos) << broken.strErr;

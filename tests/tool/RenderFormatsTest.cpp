@@ -38,7 +38,7 @@ std::string WriteTaggedSong(const std::string& name)
     }
     AddArrangement(song, "Main", {section});
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {ReadTestClip("stereo44k.mp3")}, path);
+    testutil::WriteSong(song, {ReadTestClip("stereo44k.mp3")}, path);
     return path;
 }
 

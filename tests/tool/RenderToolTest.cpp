@@ -37,7 +37,7 @@ std::string WriteDrawSong(const std::string& name)
     }
     AddArrangement(song, "Main", order);
     const std::string path = TempPath(name);
-    CSongWriter::Write(song, {ReadTestClip("stereo44k.mp3")}, path);
+    testutil::WriteSong(song, {ReadTestClip("stereo44k.mp3")}, path);
     return path;
 }
 
@@ -201,7 +201,7 @@ TEST(RenderTool, RefusedSongsWriteNothingAndKeepAnExistingFile)
     AddVariation(*s, "silent", 0);
     AddArrangement(empty, "Main", {s});
     const std::string path = TempPath("nothing.vn");
-    CSongWriter::Write(empty, {}, path);
+    testutil::WriteSong(empty, {}, path);
     auto n = RunTool({"render", path, "-o", out});
     EXPECT_EQ(n.nStatus, 1);
     EXPECT_NE(n.strErr.find("nothing that can be played"), std::string::npos) << n.strErr;

@@ -182,7 +182,7 @@ TEST(Unpack, GeneratedSongsOfManyClipsSectionsAndVariationsPackBack)
         std::vector<std::string> data;
         auto song = MakeBigSong(c.seed, c.clips, c.sections, data);
         const std::string path = TempPath("big" + std::to_string(c.seed) + ".vn");
-        CSongWriter::Write(*song, data, path, c.version);
+        testutil::WriteSong(*song, data, path, c.version);
         const std::string name = "unpack-big" + std::to_string(c.seed);
         const std::string err = ExpectRoundTrip(path, name);
         // Every clip has a file of its own, with a name that every file system takes,

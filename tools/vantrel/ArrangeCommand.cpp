@@ -12,7 +12,6 @@
 #include <limits>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -21,6 +20,7 @@
 #include "PerformanceChoice.h"
 #include "Picture.h"
 #include "TimeText.h"
+#include "arrange/Performances.h"
 #include "arrange/Random.h"
 #include "song/SongDocument.h"
 
@@ -41,32 +41,9 @@ struct Performance
 {
     int nResult = 0;
     int nArrangement = -1;
-    std::vector<std::pair<int, int>> arrEntries; // section index, variation index
+    std::vector<CPerformanceEntry> arrEntries;
     int32_t nTotalMs = -1;
 };
-
-int IndexOfArrangement(const CSong& song, const CArrangement* arrangement)
-{
-    const auto& list = song.GetArrangements();
-    for (size_t i = 0; i < list.size(); ++i)
-        if (list[i].get() == arrangement)
-            return static_cast<int>(i);
-    return -1;
-}
-
-std::pair<int, int> IndexOfVariation(const CSong& song, const CVariation* variation)
-{
-    for (int s = 0; s < song.GetSectionCount(); ++s) {
-        const CSection* section = song.GetSection(s);
-        if (section != variation->m_pSection)
-            continue;
-        const auto& variations = section->GetVariations();
-        for (size_t v = 0; v < variations.size(); ++v)
-            if (variations[v].get() == variation)
-                return {s, static_cast<int>(v)};
-    }
-    return {-1, -1};
-}
 
 // Reads the drawn performance off the document while it still holds the song.
 Performance Capture(const CSongDocument& doc, int result)
@@ -74,13 +51,10 @@ Performance Capture(const CSongDocument& doc, int result)
     Performance p;
     p.nResult = result;
     p.nTotalMs = doc.GetTotalLength();
-    const CSong* song = doc.GetSong();
-    if (result != 1 || !song)
+    if (result != 1 || !doc.GetSong())
         return p;
-    p.nArrangement = IndexOfArrangement(*song, doc.GetArrangement());
-    const std::vector<CVariation*>* sequence = doc.GetSequence();
-    for (int32_t i = 0; sequence && i < doc.GetSequenceLength(); ++i)
-        p.arrEntries.push_back(IndexOfVariation(*song, (*sequence)[static_cast<size_t>(i)]));
+    p.nArrangement = vantrel::ChosenArrangementIndex(doc);
+    p.arrEntries = vantrel::PerformanceEntries(doc);
     return p;
 }
 
@@ -112,19 +86,15 @@ void PrintReadable(const CSong& song, int number, const Performance& p)
     std::printf("\", %zu %s, total %s (%" PRId32 " ms)\n", p.arrEntries.size(),
                 p.arrEntries.size() == 1 ? "entry" : "entries", FormatTime(p.nTotalMs).c_str(),
                 p.nTotalMs);
-    int64_t start = 0;
     for (size_t i = 0; i < p.arrEntries.size(); ++i) {
-        const CSection* section = song.GetSection(p.arrEntries[i].first);
-        const CVariation* variation =
-            section->GetVariations()[static_cast<size_t>(p.arrEntries[i].second)].get();
-        std::printf("  %3zu  at %s  section %d \"", i, FormatTime(start).c_str(),
-                    p.arrEntries[i].first);
+        const CPerformanceEntry& entry = p.arrEntries[i];
+        const CSection* section = song.GetSection(entry.nSection);
+        const CVariation* variation = section->GetVariations()[static_cast<size_t>(entry.nVariation)].get();
+        std::printf("  %3zu  at %s  section %d \"", i, FormatTime(entry.nStartMs).c_str(), entry.nSection);
         PrintBytes(section->GetName());
-        std::printf("\"  variation %d \"", p.arrEntries[i].second);
+        std::printf("\"  variation %d \"", entry.nVariation);
         PrintBytes(variation->GetName());
-        std::printf("\"  length %s (%" PRId32 " ms)\n", FormatTime(variation->GetLengthMs()).c_str(),
-                    variation->GetLengthMs());
-        start += variation->GetLengthMs();
+        std::printf("\"  length %s (%" PRId32 " ms)\n", FormatTime(entry.nLengthMs).c_str(), entry.nLengthMs);
     }
 }
 
@@ -137,8 +107,8 @@ nlohmann::ordered_json ToJson(const Performance& p)
     else
         entry["arrangement"] = nullptr;
     entry["sequence"] = nlohmann::ordered_json::array();
-    for (const auto& e : p.arrEntries)
-        entry["sequence"].push_back({e.first, e.second});
+    for (const CPerformanceEntry& e : p.arrEntries)
+        entry["sequence"].push_back({e.nSection, e.nVariation});
     entry["totalMs"] = p.nTotalMs;
     return entry;
 }

@@ -18,6 +18,10 @@
 #include "Commands.h"
 #include "SongPlaces.h"
 #include "TextCodec.h"
+#include "arrange/Performances.h"
+#include "arrange/Playable.h"
+#include "decode/ClipStart.h"
+#include "decode/PcmFormat.h"
 #include "song/Song.h"
 #include "song/SongLoader.h"
 
@@ -26,8 +30,7 @@ namespace vantrel::tool {
 namespace {
 
 constexpr int kTrackVoices = 4;
-// One block of PCM, in milliseconds.
-constexpr double kBlockMs = 4608.0 / 176.4;
+using vantrel::pcm::kBlockMs;
 
 struct CheckOptions
 {
@@ -59,18 +62,12 @@ private:
 
 std::string Q(const std::string& bytes) { return "\"" + BytesToUtf8(bytes) + "\""; }
 
-bool Playable(const CSection& s)
-{
-    return std::any_of(s.m_arrVariations.begin(), s.m_arrVariations.end(),
-                       [](const auto& v) { return v->m_nLengthMs >= 1; });
-}
-
 // The shortest length a playable section can get in a performance.
 int32_t ShortestLength(const CSection& s)
 {
     int32_t shortest = INT32_MAX;
     for (const auto& v : s.m_arrVariations)
-        if (v->m_nLengthMs >= 1)
+        if (vantrel::IsPlayable(*v))
             shortest = std::min(shortest, v->m_nLengthMs);
     return shortest;
 }
@@ -117,15 +114,15 @@ void CheckStructure(const CSong& song, CFindings& f)
         const std::string place = ArrangementPlace(static_cast<int>(a), arr.m_strName);
         std::vector<const CSection*> playable;
         for (const CSection* s : arr.m_arrSections) {
-            for (int i = 0; i < song.GetSectionCount(); ++i)
-                if (song.GetSection(i) == s)
-                    listed[static_cast<size_t>(i)] = true;
-            if (Playable(*s))
+            const int i = vantrel::SectionIndex(song, s);
+            if (i >= 0)
+                listed[static_cast<size_t>(i)] = true;
+            if (vantrel::IsPlayable(*s))
                 playable.push_back(s);
         }
         if (arr.m_arrSections.empty())
             f.Error(place, "it lists no sections: it can never be built");
-        else if (playable.empty())
+        else if (!vantrel::CanBeBuilt(arr))
             f.Error(place, "none of its sections has a variation of positive length: it can never be built");
         // Five entry ends in one block need four entries between them that together
         // last less than a block.
@@ -143,7 +140,7 @@ void CheckStructure(const CSong& song, CFindings& f)
     }
     for (int s = 0; s < song.GetSectionCount(); ++s) {
         const CSection& section = *song.GetSection(s);
-        if (!Playable(section))
+        if (!vantrel::IsPlayable(section))
             f.Error(SectionPlace(s, section),
                     section.m_arrVariations.empty()
                         ? "it has no variations: it is never played"
@@ -176,7 +173,7 @@ void CheckClipsAndEvents(const std::string& path, const CSong& song, CFindings& 
         try {
             const Mp3Facts mp3 = InspectMp3(bytes);
             audio[static_cast<size_t>(c)] = true;
-            if (mp3.nRate != kSongRate || mp3.nChannels != 2)
+            if (mp3.nRate != kSongRate || mp3.nChannels != kSongChannels)
                 f.Warn(ClipPlace(c, clip.m_strName),
                        "it is " + std::to_string(mp3.nRate) + " Hz " + (mp3.nChannels == 1 ? "mono" : "stereo") +
                            "; the player mixes every clip as 44100 Hz stereo, so it plays at the wrong speed "
@@ -217,7 +214,7 @@ void CheckClipsAndEvents(const std::string& path, const CSong& song, CFindings& 
                         continue;
                     }
                     if (ev.m_nPos1 != 0 && audio[c]) {
-                        const int64_t at = ev.m_nPos1 + 4;
+                        const int64_t at = vantrel::ClipStartInData(ev.m_nPos1);
                         if (ev.m_nPos1 < 0 || !IsFrameHeaderAt(data[c], static_cast<size_t>(at)))
                             f.Error(place, "pos[0] " + std::to_string(ev.m_nPos1) + ": playing starts at byte " +
                                                std::to_string(at) + " of the clip's " +

@@ -9,9 +9,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "decode/PcmFormat.h"
+
 namespace vantrel::tool {
 
-constexpr int kSongRate = 44100;
+constexpr int kSongRate = vantrel::pcm::kSampleRate;
+constexpr int kSongChannels = vantrel::pcm::kChannels;
 
 class ClipAudioError : public std::runtime_error
 {

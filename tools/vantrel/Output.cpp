@@ -24,10 +24,14 @@
 #include "Commands.h"
 #include "OutputFile.h"
 #include "TextCodec.h"
+#include "decode/PcmFormat.h"
 
 namespace vantrel::tool {
 
 namespace {
+
+using vantrel::pcm::kChannels;
+using vantrel::pcm::kSampleRate;
 
 class CRawSink : public CPcmSink
 {
@@ -172,8 +176,8 @@ public:
         : m_file(path), m_store(m_file)
     {
         SF_INFO info{};
-        info.samplerate = 44100;
-        info.channels = 2;
+        info.samplerate = kSampleRate;
+        info.channels = kChannels;
         info.format = format;
         m_io = CSeekableStore::Callbacks();
         m_pSnd = sf_open_virtual(&m_io, SFM_WRITE, &info, &m_store);
@@ -211,7 +215,7 @@ public:
     void Write(const char* data, size_t bytes) override
     {
         BytesToSamples(data, bytes, m_arrSamples);
-        const sf_count_t frames = static_cast<sf_count_t>(m_arrSamples.size() / 2);
+        const sf_count_t frames = static_cast<sf_count_t>(m_arrSamples.size() / kChannels);
         if (sf_writef_short(m_pSnd, m_arrSamples.data(), frames) != frames)
             Throw(std::string("cannot write ") + m_file.Path() + ": " + sf_strerror(m_pSnd));
     }
@@ -254,9 +258,9 @@ public:
         lame_t g = m_pLame.get();
         if (!g)
             throw COutputFileError("cannot write " + path + ": the MP3 encoder does not start");
-        lame_set_in_samplerate(g, 44100);
-        lame_set_out_samplerate(g, 44100);
-        lame_set_num_channels(g, 2);
+        lame_set_in_samplerate(g, kSampleRate);
+        lame_set_out_samplerate(g, kSampleRate);
+        lame_set_num_channels(g, kChannels);
         lame_set_mode(g, JOINT_STEREO);
         lame_set_VBR(g, vbr_default);
         lame_set_VBR_quality(g, 2.0f);
@@ -294,7 +298,7 @@ public:
     void Write(const char* data, size_t bytes) override
     {
         BytesToSamples(data, bytes, m_arrSamples);
-        size_t frames = m_arrSamples.size() / 2;
+        size_t frames = m_arrSamples.size() / kChannels;
         const short* pcm = m_arrSamples.data();
         while (frames > 0) {
             const size_t n = frames < kChunkFrames ? frames : kChunkFrames;
@@ -372,7 +376,7 @@ public:
         };
         callbacks.close = [](void*) -> int { return 0; };
         int error = 0;
-        m_pEnc = ope_encoder_create_callbacks(&callbacks, this, comments.get(), 44100, 2, 0, &error);
+        m_pEnc = ope_encoder_create_callbacks(&callbacks, this, comments.get(), kSampleRate, kChannels, 0, &error);
         if (!m_pEnc)
             throw COutputFileError("cannot write " + path + ": the Opus encoder does not start (" +
                                    ope_strerror(error) + ")");
@@ -386,7 +390,7 @@ public:
     void Write(const char* data, size_t bytes) override
     {
         BytesToSamples(data, bytes, m_arrSamples);
-        const int rc = ope_encoder_write(m_pEnc, m_arrSamples.data(), static_cast<int>(m_arrSamples.size() / 2));
+        const int rc = ope_encoder_write(m_pEnc, m_arrSamples.data(), static_cast<int>(m_arrSamples.size() / kChannels));
         Check(rc);
     }
     void Finish() override

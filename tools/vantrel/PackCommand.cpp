@@ -13,8 +13,10 @@
 
 #include "ClipAudio.h"
 #include "Commands.h"
-#include "Manifest.h"
+#include "SongJson.h"
 #include "OutputFile.h"
+#include "arrange/Playable.h"
+#include "decode/ClipStart.h"
 #include "song/SongDocument.h"
 #include "song/SongWriter.h"
 
@@ -166,7 +168,7 @@ void RunPack(const PackOptions& opt)
             if (HasMp3Extension(c.strFullPath)) {
                 data[i] = ReadWholeFile(c.strFullPath);
                 const Mp3Facts mp3 = InspectMp3(data[i]);
-                if (mp3.nRate != kSongRate || mp3.nChannels != 2)
+                if (mp3.nRate != kSongRate || mp3.nChannels != kSongChannels)
                     throw ClipAudioError(
                         "it is " + std::to_string(mp3.nRate) + " Hz " + ChannelWord(mp3.nChannels) +
                         "; clips play as 44100 Hz stereo MP3. Give the sound as WAV or FLAC "
@@ -207,7 +209,7 @@ void RunPack(const PackOptions& opt)
             e.m_nLengthMs = CeilMs(frames[me.nClip]);
         const std::string& clipData = data[me.nClip];
         if (e.m_nPos1 != 0) {
-            const int64_t at = e.m_nPos1 + 4;
+            const int64_t at = vantrel::ClipStartInData(e.m_nPos1);
             if (at >= static_cast<int64_t>(clipData.size()) ||
                 !IsFrameHeaderAt(clipData, static_cast<size_t>(at)))
                 throw CommandError(
@@ -230,7 +232,7 @@ void RunPack(const PackOptions& opt)
                                    ": its events end too late for a variation's length");
             v.SetLengthMs(static_cast<int32_t>(end));
         }
-        if (v.m_nLengthMs <= 0)
+        if (!vantrel::IsPlayable(v))
             report.Warn(opt.strManifest + ": " + mv.strPlace +
                         " has length 0 and is never chosen when the song is played");
         for (const auto& t : v.m_arrTracks)

@@ -1,12 +1,12 @@
 #include "PerformanceChoice.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <random>
 
 #include "Commands.h"
 #include "TextCodec.h"
 #include "arrange/Performances.h"
+#include "arrange/Playable.h"
 #include "arrange/Random.h"
 #include "song/SongDocument.h"
 
@@ -73,14 +73,7 @@ int ResolvePerformance(const std::string& path, const PerformanceChoice& choice)
                            (names.empty() ? std::string("none") : names) + "; names are matched exactly)");
     }
     const CArrangement& arrangement = *song.GetArrangements()[static_cast<size_t>(index)];
-    const bool buildable = std::any_of(arrangement.GetSections().begin(), arrangement.GetSections().end(),
-                                       [](const CSection* s) {
-                                           for (const auto& v : s->GetVariations())
-                                               if (v->GetLengthMs() >= 1)
-                                                   return true;
-                                           return false;
-                                       });
-    if (!buildable)
+    if (!vantrel::CanBeBuilt(arrangement))
         throw CommandError("the arrangement \"" + choice.strArrangement +
                            "\" can never be built: none of its sections has a variation of positive "
                            "length, so no performance plays it");

@@ -37,6 +37,8 @@ PictureStats DrawSongPicture(const CSongDocument&, const std::string&, int)
 #include "OutputFile.h"
 #include "PerformanceChoice.h"
 #include "TextCodec.h"
+#include "arrange/Performances.h"
+#include "arrange/Playable.h"
 #include "player/EventVoices.h"
 #include "player/SongPlayer.h"
 #include "song/SongDocument.h"
@@ -245,20 +247,18 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
     const std::vector<EventVoice> events = RecordEventVoices(player, "generic");
 
     const CSong& song = *doc.GetSong();
-    const std::vector<CVariation*>& sequence = *doc.GetSequence();
+    const std::vector<CPerformanceEntry> entries = vantrel::PerformanceEntries(doc);
+    auto variationOf = [&](const CPerformanceEntry& entry) -> const CVariation& {
+        return *song.GetSection(entry.nSection)->m_arrVariations[static_cast<size_t>(entry.nVariation)];
+    };
     const double totalMs = std::max(1, player.GetLength());
-    std::vector<double> entryStart;
     std::vector<Bar> bars;
     int lanes = 4;
-    double at = 0;
-    for (const CVariation* v : sequence) {
-        entryStart.push_back(at);
-        lanes = std::max(lanes, static_cast<int>(v->m_arrTracks.size()));
-        at += v->m_nLengthMs;
-    }
+    for (const CPerformanceEntry& entry : entries)
+        lanes = std::max(lanes, static_cast<int>(variationOf(entry).m_arrTracks.size()));
     for (const EventVoice& ev : events) {
         const CClipEvent& e = *ev.pEvent;
-        Bar b{ev.nEntry, ev.nTrack, entryStart[static_cast<size_t>(ev.nEntry)] +
+        Bar b{ev.nEntry, ev.nTrack, entries[static_cast<size_t>(ev.nEntry)].nStartMs +
                                         static_cast<double>(std::max<int64_t>(0, e.m_nStartMs)),
               0, BytesToUtf8(e.m_pClip->m_strName)};
         b.fEndMs = b.fStartMs + static_cast<double>(std::max<int64_t>(0, e.m_nLengthMs));
@@ -305,13 +305,7 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
     CCairoCaches caches;
     CCanvas canvas(path, FormatOf(path), width, height);
     cairo_t* cr = canvas.Cr();
-    const int arrangementIndex = [&] {
-        const auto& list = song.GetArrangements();
-        for (size_t i = 0; i < list.size(); ++i)
-            if (list[i].get() == doc.GetArrangement())
-                return static_cast<int>(i);
-        return -1;
-    }();
+    const int arrangementIndex = vantrel::ChosenArrangementIndex(doc);
     const std::string title = BytesToUtf8(song.m_strTitle) + ": performance " + std::to_string(number) +
                               ", arrangement \"" + BytesToUtf8(doc.GetArrangement()->m_strName) + "\" [" +
                               std::to_string(arrangementIndex) + "], " + Clock(totalMs);
@@ -322,9 +316,10 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
 
     // Entries: a column each, named by section and variation.
     cairo_set_font_size(cr, 12);
-    for (size_t i = 0; i < sequence.size(); ++i) {
-        const double x0 = X(entryStart[i]);
-        const double x1 = X(entryStart[i] + sequence[i]->m_nLengthMs);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const CVariation& v = variationOf(entries[i]);
+        const double x0 = X(entries[i].nStartMs);
+        const double x1 = X(entries[i].nStartMs + static_cast<double>(v.m_nLengthMs));
         cairo_set_source_rgb(cr, i % 2 ? 0.96 : 0.92, i % 2 ? 0.97 : 0.94, i % 2 ? 0.99 : 0.97);
         cairo_rectangle(cr, x0, 40, x1 - x0, height - 40 - 30);
         cairo_fill(cr);
@@ -332,8 +327,8 @@ PictureStats DrawPerformancePicture(const std::string& songPath, int number, con
         cairo_move_to(cr, x0 + 0.5, 40);
         cairo_line_to(cr, x0 + 0.5, height - 30);
         cairo_stroke(cr);
-        const std::string section = BytesToUtf8(sequence[i]->m_pSection->m_strName);
-        const std::string variation = BytesToUtf8(sequence[i]->m_strName);
+        const std::string section = BytesToUtf8(v.m_pSection->m_strName);
+        const std::string variation = BytesToUtf8(v.m_strName);
         canvas.Describe("entry " + std::to_string(i) + ": " + section + " / " + variation);
         SetColour(cr, kInk);
         cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
@@ -519,7 +514,7 @@ PictureStats DrawSongPicture(const CSongDocument& doc, const std::string& path, 
             const std::string text = (v->m_strName.empty() ? std::string("(unnamed)") : BytesToUtf8(v->m_strName)) +
                                      "  " + Seconds(v->m_nLengthMs) + ", " + std::to_string(v->m_arrTracks.size()) +
                                      (v->m_arrTracks.size() == 1 ? " track" : " tracks");
-            box(v->m_nLengthMs >= 1 ? colour[&section] : kNotPlayed, x, y, w, text);
+            box(vantrel::IsPlayable(*v) ? colour[&section] : kNotPlayed, x, y, w, text);
             x += w + gap;
         }
         if (section.m_arrVariations.empty()) {

@@ -29,6 +29,7 @@
 
 #include "Commands.h"
 #include "OutputFile.h"
+#include "decode/PcmFormat.h"
 
 namespace vantrel::tool {
 
@@ -99,8 +100,9 @@ std::string CPluginLibrary::DefaultPath()
 
 namespace {
 
-constexpr double kBytesPerMs = 176.4;
-constexpr size_t kDeviceBufferBytes = 176400; // one second ahead of the device
+using vantrel::pcm::kBytesPerMs;
+// One second ahead of the device.
+constexpr size_t kDeviceBufferBytes = vantrel::pcm::kSampleRate * vantrel::pcm::kBytesPerFrame;
 
 CHostOutput* g_pOutput = nullptr; // the record's functions have no context of their own
 
@@ -140,7 +142,7 @@ struct CHostOutput::Impl
             wake.wait(guard, [&] { return bQuit || (!bPaused && !buffer.empty()); });
             if (bQuit)
                 return;
-            const size_t n = std::min<size_t>(buffer.size(), 4608);
+            const size_t n = std::min<size_t>(buffer.size(), vantrel::pcm::kBlockBytes);
             chunk.assign(buffer.begin(), buffer.begin() + static_cast<long>(n));
             buffer.erase(buffer.begin(), buffer.begin() + static_cast<long>(n));
             bFeeding = true;
@@ -417,7 +419,7 @@ void AddPcm(void* pcm, int channels, int bits, int)
         return;
     const auto* s = static_cast<const int16_t*>(pcm);
     int left = 0, right = 0;
-    for (int i = 0; i < 1152; ++i) {
+    for (int i = 0; i < vantrel::pcm::kBlockFrames; ++i) {
         left = std::max(left, std::abs(static_cast<int>(s[2 * i])));
         right = std::max(right, std::abs(static_cast<int>(s[2 * i + 1])));
     }

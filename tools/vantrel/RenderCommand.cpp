@@ -31,6 +31,7 @@
 #include "TimeText.h"
 #include "arrange/Random.h"
 #include "decode/CachingClipSource.h"
+#include "decode/PcmFormat.h"
 #include "player/SongPlayer.h"
 
 namespace vantrel::tool {
@@ -139,7 +140,8 @@ int64_t RenderJob(const SRenderJob& job, const RenderOptions& opt, EOutputFormat
                   const std::vector<SeekRequest>& seeks, const std::shared_ptr<CClipCache>& pCache,
                   bool printSeeks, const RenderProgress& progress)
 {
-    constexpr int64_t kBlockFrames = CSongPlayer::kBlockBytes / 4;
+    constexpr int64_t kBlockFrames = pcm::kBlockFrames;
+    constexpr int kFrameBytes = pcm::kBytesPerFrame;
     SetRandomState(1);
     CSongPlayer player(opt.strDecoder);
     if (pCache)
@@ -157,14 +159,14 @@ int64_t RenderJob(const SRenderJob& job, const RenderOptions& opt, EOutputFormat
 
     // An excerpt starts at frame floor(start x 44.1) of the performance: the exact seek
     // puts the player at its block, before any output file is made.
-    const int64_t startFrame = opt.nStartMs * 441 / 10;
-    int64_t framesLeft = opt.nDurationMs >= 0 ? opt.nDurationMs * 441 / 10 : INT64_MAX;
+    const int64_t startFrame = pcm::FramesOfMs(opt.nStartMs);
+    int64_t framesLeft = opt.nDurationMs >= 0 ? pcm::FramesOfMs(opt.nDurationMs) : INT64_MAX;
     if (startFrame > 0 &&
         (startFrame / kBlockFrames > INT32_MAX ||
          !player.SeekBlock(static_cast<int32_t>(startFrame / kBlockFrames))))
         throw CommandError(job.strSong + ": --start " + FormatTime(opt.nStartMs) + " is past the end of performance " +
                            std::to_string(job.nPerformance) + " (" + FormatTime(player.GetLength()) + ")");
-    size_t skipBytes = static_cast<size_t>(startFrame % kBlockFrames) * 4;
+    size_t skipBytes = static_cast<size_t>(startFrame % kBlockFrames) * kFrameBytes;
 
     SOutputTags tags = TagsOf(player.GetDocument(), job.nPerformance);
     tags.strExcerpt = ExcerptText(opt);
@@ -188,12 +190,12 @@ int64_t RenderJob(const SRenderJob& job, const RenderOptions& opt, EOutputFormat
             seek();
         const bool more = player.RenderBlock(block.data(), CSongPlayer::kBlockBytes);
         ++calls;
-        const int64_t frames = std::min<int64_t>(kBlockFrames - static_cast<int64_t>(skipBytes / 4), framesLeft);
-        sink->Write(block.data() + skipBytes, static_cast<size_t>(frames) * 4);
+        const int64_t frames = std::min<int64_t>(kBlockFrames - static_cast<int64_t>(skipBytes / kFrameBytes), framesLeft);
+        sink->Write(block.data() + skipBytes, static_cast<size_t>(frames) * kFrameBytes);
         skipBytes = 0;
         written += frames;
         framesLeft -= frames;
-        renderedMs += static_cast<double>(frames) * 10 / 441;
+        renderedMs += static_cast<double>(frames) * 1000 / pcm::kSampleRate;
         if (progress)
             progress(renderedMs, totalMs);
         if (framesLeft == 0)
@@ -240,11 +242,11 @@ void RunSingleRender(const RenderOptions& opt, const std::vector<SeekRequest>& s
     if (progress)
         progress->Done();
     if (job.strOut != "-" && IsExcerpt(opt))
-        std::fprintf(stderr, "wrote %s (%.3f s from %s)\n", job.strOut.c_str(), static_cast<double>(frames) / 44100,
-                     FormatTime(opt.nStartMs).c_str());
+        std::fprintf(stderr, "wrote %s (%.3f s from %s)\n", job.strOut.c_str(),
+                     static_cast<double>(frames) / pcm::kSampleRate, FormatTime(opt.nStartMs).c_str());
     else if (job.strOut != "-")
         std::fprintf(stderr, "wrote %s (%lld blocks, %.3f s)\n", job.strOut.c_str(),
-                     static_cast<long long>(frames / 1152), static_cast<double>(frames) / 44100);
+                     static_cast<long long>(frames / pcm::kBlockFrames), static_cast<double>(frames) / pcm::kSampleRate);
 }
 
 // "1-20", "5", "1-3,7,10-12": the performance numbers, in order, each once.
@@ -518,7 +520,7 @@ void ParseExcerpt(RenderOptions& opt)
     if (!opt.strDuration.empty()) {
         if (!ParseTime(opt.strDuration, opt.nDurationMs))
             throw CommandError("--duration" + (form + opt.strDuration) + "\"");
-        if (opt.nDurationMs * 441 / 10 == 0)
+        if (pcm::FramesOfMs(opt.nDurationMs) == 0)
             throw CommandError("--duration " + opt.strDuration + " is shorter than one frame");
     }
     if (IsExcerpt(opt) && !opt.arrSeeks.empty())

@@ -4,6 +4,8 @@
 // library's failures into VantrelError exceptions.
 import createVantrelCore from './vantrel-core.mjs';
 
+// The PCM every render gives: the C interface's VANTREL_SAMPLE_RATE and
+// VANTREL_CHANNELS (16-bit samples, interleaved).
 export const SAMPLE_RATE = 44100;
 export const CHANNELS = 2;
 

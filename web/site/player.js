@@ -2,11 +2,11 @@
 // times from the same bytes: here (texts, structure, the draws), in the
 // AudioWorklet that plays it (worklet.js) and in a worker for the picture's events
 // and "Save as WAV" (worker.js).
-import { loadCore, openSong } from './vantrel/vantrel.mjs';
+import { loadCore, openSong, SAMPLE_RATE } from './vantrel/vantrel.mjs';
 import { drawPicture, timeAt } from './picture.js';
 
 const $ = (id) => document.getElementById(id);
-const RATE = 44100;
+const RATE = SAMPLE_RATE;
 const DEMO = 'demo.vn';
 const NOT_A_SONG = 'File is not a VNF or is corrupted.';
 
@@ -311,7 +311,7 @@ async function ended() {
   else if (mode === 'new') await choose(freshNumber(), state.arrangement, { play: true });
 }
 
-function framesOf(perf) { return perf ? Math.floor(perf.lengthMs * 44.1) : 0; }
+function framesOf(perf) { return perf ? Math.floor(perf.lengthMs * RATE / 1000) : 0; }
 
 async function seekFrame(frame) {
   const target = Math.max(0, Math.min(frame, framesOf(state.perf)));
@@ -323,7 +323,7 @@ async function seekFrame(frame) {
   redraw();
 }
 // The bar's value is in ms: the frame it lands on is floor(ms * 44.1).
-const seekMs = (ms) => seekFrame(Math.floor(ms * 44.1));
+const seekMs = (ms) => seekFrame(Math.floor(ms * RATE / 1000));
 
 // The position now: the worklet's last report, moved on by the audio clock.
 function nowFrame() {
@@ -339,7 +339,7 @@ function volume() { return (Number($('volume').value) / 100) ** 2; }
 function redraw() {
   if (!state.perf) return;
   const frame = nowFrame();
-  const ms = frame / 44.1;
+  const ms = frame * 1000 / RATE;
   if (!seeking) $('seek').value = String(Math.floor(ms));
   $('elapsed').textContent = clock(ms);
   $('seek').setAttribute('aria-valuetext', `${clock(ms)} of ${clock(state.perf.lengthMs)}`);

@@ -1,9 +1,9 @@
 // The page's worker: the picture's events (which need a whole render of the
 // performance) and "Save as WAV", off the page's thread. Each request opens its
 // own song from the bytes it is given.
-import { openSong, wavFile } from './vantrel/vantrel.mjs';
+import { openSong, wavFile, SAMPLE_RATE } from './vantrel/vantrel.mjs';
 
-const CHUNK = 44100; // frames per render call (one second)
+const CHUNK = SAMPLE_RATE; // frames per render call (one second)
 
 self.onmessage = async (e) => {
   const msg = e.data;
@@ -15,7 +15,7 @@ self.onmessage = async (e) => {
       self.postMessage({ type: 'events', id: msg.id, events: song.events(msg.performance, msg.arrangement) });
     } else if (msg.type === 'wav') {
       const perf = song.prepare(msg.performance, msg.arrangement);
-      const expected = Math.max(1, Math.ceil(perf.lengthMs * 44.1) + 1152);
+      const expected = Math.max(1, Math.ceil(perf.lengthMs * SAMPLE_RATE / 1000) + CHUNK);
       let pcm = new Int16Array(expected * 2);
       let frames = 0;
       for (;;) {

@@ -1,4 +1,4 @@
-#include "platform/OutputFile.h"
+#include "OutputFile.h"
 
 #include <atomic>
 #include <cerrno>
