@@ -30,6 +30,7 @@
 
 #include "arrange/Random.h"
 #include "decode/CachingClipSource.h"
+#include "decode/ClipStart.h"
 #include "decode/ClipDecoder.h"
 #include "decode/PcmFormat.h"
 #include "player/SongPlayer.h"
@@ -158,7 +159,7 @@ public:
     {
         if (voice >= 0 && voice < 12 && f != nullptr && off > 0) {
             m_arrCurrent[voice] = static_cast<int>(m_arrStarts.size());
-            m_arrStarts.emplace_back(static_cast<int64_t>(off) + (p1 != 0 ? p1 + 4 : 0), 0);
+            m_arrStarts.emplace_back(vantrel::ClipStartInFile(off, p1), 0);
         }
         return m_decoder.StartClip(f, p1, p3, off, p2, p4, voice, ms);
     }
