@@ -35,67 +35,91 @@ mkdir "$dir/songs/a-folder.vn"
 
 bad_message='not a VNF or is corrupted|cannot open|nothing that can be played'
 sanitizer='ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:|SUMMARY: UndefinedBehaviorSanitizer'
-failures=0 files=0 loaded=0 refused=0
-fail() { echo "FAIL $1: $2"; sed -n '1,20p' "$dir/err"; failures=$((failures + 1)); }
 
-for song in "$dir"/songs/*.vn "$dir/songs/missing.vn"; do
+# One file: its four commands in a folder of its own; the last line it prints is
+# "loaded", "refused" or "FAIL NAME: WHY" (with the first lines the command said).
+check_file() {
+  local song=$1 name w verdict info render check unpack
   name=$(basename "$song")
-  files=$((files + 1))
+  w=$dir/work/$name
+  mkdir -p "$w"
+  fail() { sed -n '1,20p' "$w/err"; echo "FAIL $name: $1"; }
 
-  timeout 10 "$BUILD/vantrel" info "$song" >/dev/null 2>"$dir/err"
+  timeout 10 "$BUILD/vantrel" info "$song" >/dev/null 2>"$w/err"
   info=$?
-  if grep -qE "$sanitizer" "$dir/err"; then fail "$name" "info: sanitizer report"; continue; fi
-  if [ "$info" -eq 124 ]; then fail "$name" "info: hang"; continue; fi
+  if grep -qE "$sanitizer" "$w/err"; then fail "info: sanitizer report"; return; fi
+  if [ "$info" -eq 124 ]; then fail "info: hang"; return; fi
   if [ "$info" -ne 0 ]; then
-    if [ "$info" -ne 1 ] || ! grep -qE "$bad_message" "$dir/err"; then
-      fail "$name" "info: exit $info without a plain message"; continue
+    if [ "$info" -ne 1 ] || ! grep -qE "$bad_message" "$w/err"; then
+      fail "info: exit $info without a plain message"; return
     fi
-    refused=$((refused + 1))
+    verdict=refused
   else
-    loaded=$((loaded + 1))
+    verdict=loaded
   fi
 
-  timeout 10 "$BUILD/vantrel" render --raw -o - "$song" 2>"$dir/err" | head -c 4000000 >/dev/null
+  timeout 10 "$BUILD/vantrel" render --raw -o - "$song" 2>"$w/err" | head -c 4000000 >/dev/null
   render=${PIPESTATUS[0]}
-  if grep -qE "$sanitizer" "$dir/err"; then fail "$name" "render: sanitizer report"; continue; fi
-  if [ "$render" -eq 124 ]; then fail "$name" "render: hang"; continue; fi
+  if grep -qE "$sanitizer" "$w/err"; then fail "render: sanitizer report"; return; fi
+  if [ "$render" -eq 124 ]; then fail "render: hang"; return; fi
   # 141: the output was cut off (SIGPIPE), which only a long song reaches.
   if [ "$info" -eq 0 ] && [ "$render" -ne 0 ] && [ "$render" -ne 141 ] &&
-     ! grep -qE "$bad_message" "$dir/err"; then
-    fail "$name" "render: exit $render on a song that loads"; continue
+     ! grep -qE "$bad_message" "$w/err"; then
+    fail "render: exit $render on a song that loads"; return
   fi
-  if [ "$info" -ne 0 ] && { [ "$render" -eq 0 ] || ! grep -qE "$bad_message" "$dir/err"; }; then
-    fail "$name" "render: exit $render on a file info refused"; continue
+  if [ "$info" -ne 0 ] && { [ "$render" -eq 0 ] || ! grep -qE "$bad_message" "$w/err"; }; then
+    fail "render: exit $render on a file info refused"; return
   fi
 
-  timeout 10 "$BUILD/vantrel" check "$song" >"$dir/out" 2>"$dir/err"
+  timeout 10 "$BUILD/vantrel" check "$song" >"$w/out" 2>"$w/err"
   check=$?
-  cat "$dir/out" >>"$dir/err"
-  if grep -qE "$sanitizer" "$dir/err"; then fail "$name" "check: sanitizer report"; continue; fi
-  if [ "$check" -eq 124 ]; then fail "$name" "check: hang"; continue; fi
-  if [ "$check" -gt 1 ]; then fail "$name" "check: exit $check"; continue; fi
-  if [ "$info" -ne 0 ] && { [ "$check" -ne 1 ] || ! grep -q "error" "$dir/err"; }; then
-    fail "$name" "check: exit $check without an error on a file info refused"; continue
+  cat "$w/out" >>"$w/err"
+  if grep -qE "$sanitizer" "$w/err"; then fail "check: sanitizer report"; return; fi
+  if [ "$check" -eq 124 ]; then fail "check: hang"; return; fi
+  if [ "$check" -gt 1 ]; then fail "check: exit $check"; return; fi
+  if [ "$info" -ne 0 ] && { [ "$check" -ne 1 ] || ! grep -q "error" "$w/err"; }; then
+    fail "check: exit $check without an error on a file info refused"; return
   fi
 
-  rm -rf "$dir/unpacked"
-  timeout 10 "$BUILD/vantrel" unpack "$song" -o "$dir/unpacked" >/dev/null 2>"$dir/err"
+  rm -rf "$w/unpacked"
+  timeout 10 "$BUILD/vantrel" unpack "$song" -o "$w/unpacked" >/dev/null 2>"$w/err"
   unpack=$?
-  if grep -qE "$sanitizer" "$dir/err"; then fail "$name" "unpack: sanitizer report"; continue; fi
-  if [ "$unpack" -eq 124 ]; then fail "$name" "unpack: hang"; continue; fi
-  if [ "$unpack" -ne 0 ] && { [ "$unpack" -ne 1 ] || [ ! -s "$dir/err" ]; }; then
-    fail "$name" "unpack: exit $unpack without a message"; continue
+  if grep -qE "$sanitizer" "$w/err"; then fail "unpack: sanitizer report"; return; fi
+  if [ "$unpack" -eq 124 ]; then fail "unpack: hang"; return; fi
+  if [ "$unpack" -ne 0 ] && { [ "$unpack" -ne 1 ] || [ ! -s "$w/err" ]; }; then
+    fail "unpack: exit $unpack without a message"; return
   fi
   if [ "$info" -ne 0 ] && [ "$unpack" -eq 0 ]; then
-    fail "$name" "unpack: succeeded on a file info refused"; continue
+    fail "unpack: succeeded on a file info refused"; return
   fi
-  if [ "$unpack" -ne 0 ] && [ -e "$dir/unpacked" ]; then
-    fail "$name" "unpack: failed but left $dir/unpacked behind"; continue
+  if [ "$unpack" -ne 0 ] && [ -e "$w/unpacked" ]; then
+    fail "unpack: failed but left $w/unpacked behind"; return
   fi
-  if [ "$unpack" -eq 0 ] && [ ! -f "$dir/unpacked/manifest.json" ]; then
-    fail "$name" "unpack: exit 0 without a manifest"; continue
+  if [ "$unpack" -eq 0 ] && [ ! -f "$w/unpacked/manifest.json" ]; then
+    fail "unpack: exit 0 without a manifest"; return
   fi
-done
+  rm -rf "$w/unpacked"
+  echo "$verdict"
+}
+export -f check_file
+export dir BUILD bad_message sanitizer
+
+# The files are independent: one job per core, each printing its lines at once.
+songs=("$dir"/songs/*.vn "$dir/songs/missing.vn")
+files=0 loaded=0 refused=0 failures=0
+while IFS= read -r line; do
+  case $line in
+    loaded) loaded=$((loaded + 1)) files=$((files + 1)) ;;
+    refused) refused=$((refused + 1)) files=$((files + 1)) ;;
+    "FAIL "*) echo "$line"; failures=$((failures + 1)) files=$((files + 1)) ;;
+    *) echo "  $line" ;;
+  esac
+done < <(printf '%s\0' "${songs[@]}" |
+  xargs -0 -n1 -P"$(nproc)" bash -c 'said=$(check_file "$1" 2>&1 | tail -n 21); printf "%s\n" "$said"' _)
+if [ "$files" -ne ${#songs[@]} ]; then
+  echo "FAIL: $((${#songs[@]} - files)) of ${#songs[@]} files gave no verdict"
+  failures=$((failures + 1))
+fi
 
 echo "hostile files: $files ($loaded loaded, $refused refused), $failures failures"
 [ "$failures" -eq 0 ]
