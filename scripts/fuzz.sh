@@ -97,7 +97,7 @@ case "${1:-}" in
   ci)
     build
     regress
-    secs=${FUZZ_CI_SECONDS:-45}
+    secs=${FUZZ_CI_SECONDS:-30}
     tmp=$(mktemp -d)
     trap 'rm -rf "$tmp"' EXIT
     run fuzz_song "$secs" "$tmp/fuzz_song"
