@@ -25,7 +25,8 @@ build() {
   command -v clang++ >/dev/null ||
     { echo "fuzz: clang is not installed (scripts/install-deps.sh fuzz installs it)" >&2; exit 1; }
   local configured
-  configured=$(CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  configured=$(env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER CC=clang CXX=clang++ \
+    cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVANTREL_FUZZ=ON -DVANTREL_TESTS=OFF -DVANTREL_TOOLS=OFF -DVANTREL_BENCH=OFF)
   grep ' left out: ' <<<"$configured" || true
   rm -f "$BUILD/fuzz_song" "$BUILD/fuzz_decoder" "$BUILD/fuzz_sources"

@@ -17,7 +17,7 @@ set -euo pipefail
 
 GROUPS_TEXT='
 build:    build-essential cmake ninja-build pkg-config libmpg123-dev nlohmann-json3-dev libcli11-dev libsndfile1-dev libmp3lame-dev libcairo2-dev libfontconfig-dev libopusenc-dev
-tests:    googletest libgtest-dev libopusfile-dev lame python3
+tests:    googletest libgtest-dev libopusfile-dev lame python3 ccache
 play:     mpg123
 gst:      libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps
 sound:    pulseaudio pulseaudio-utils gstreamer1.0-pulseaudio tmux python3
@@ -32,7 +32,8 @@ web:      emscripten chromium zip
 #             CLI11, nlohmann-json, libsndfile, LAME, cairo and fontconfig (pictures),
 #             libopusenc (Opus output)
 #   tests     GoogleTest, and libopusfile to read the tool's Opus output back; lame
-#             and python3 make the test clips again (tests/data/clips/make_clips.py)
+#             and python3 make the test clips again (tests/data/clips/make_clips.py);
+#             ccache, through which scripts/test.sh compiles
 #   play      mpg123: the audio output modules that libout123 loads (vantrel play)
 #   gst       the GStreamer plug-in (gst/): headers, and the tools and elements its tests use
 #   sound     a real sound server for vantrel play and gst-play-1.0 (tests/sound/run.sh)

@@ -37,6 +37,10 @@ summary() {
   echo "== stage times"
   [ ${#stage_times[@]} -gt 0 ] && printf '%s\n' "${stage_times[@]}"
   echo "== total: $((SECONDS - t_start)) s"
+  if [ -n "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ]; then
+    echo "== compiler cache ($CCACHE_DIR)"
+    ccache --show-stats 2>/dev/null | grep -E '^(Cacheable calls|  Hits|  Misses|Cache size)' || true
+  fi
 }
 trap summary EXIT
 
@@ -60,6 +64,17 @@ thread_sanitizer() {
 }
 
 stage install "the packages of every group" scripts/install-deps.sh
+
+# Every build of the run (the normal one, the sanitizers', the packages' and the
+# Windows ones) compiles through ccache, kept with the other caches
+# (scripts/win/common.sh), so that a run with warm caches compiles again only what
+# changed; paths are taken relative to the clone, so another clone of it hits too.
+# The WebAssembly and fuzzing builds compile without it (scripts/web/build.sh,
+# scripts/fuzz.sh: ccache does not know all of their compilers' options).
+export CCACHE_DIR=${CCACHE_DIR:-${VANTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vantrel}/ccache}
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-8G}
+export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+ccache --zero-stats >/dev/null
 stage build "build and test" build_and_test
 stage sound "vantrel play and gst-play-1.0 on a real sound server (PulseAudio, null sink)" \
   env BUILD_DIR=build tests/sound/run.sh

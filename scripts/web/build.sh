@@ -22,7 +22,8 @@ VERSION=$(project_version)
 NPM_VERSION=$(npm_version "$VERSION")
 
 log "engine (emcmake, Release)"
-emcmake cmake -S . -B "$OUT/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER \
+  emcmake cmake -S . -B "$OUT/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DVANTREL_MPG123_PREFIX="$MPG123" -DVANTREL_TESTS=OFF -DVANTREL_TOOLS=OFF \
     -DVANTREL_BENCH=OFF -DVANTREL_GST=OFF -DVANTREL_VLC=OFF >"$OUT.cmake.log" 2>&1 || { cat "$OUT.cmake.log" >&2; die "cmake failed"; }
 cmake --build "$OUT/cmake" -j"${VANTREL_JOBS:-2}" --target vantrel_web >"$OUT.build.log" 2>&1 ||
