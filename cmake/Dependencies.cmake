@@ -83,51 +83,42 @@ if(VANTREL_FUZZ)
   endif()
 endif()
 
-# The GStreamer plug-in (group "gst") and the GoogleTest programs (group "tests"):
-# with VANTREL_GST or VANTREL_TESTS at AUTO (the default) built where what they need
-# is found and otherwise left out; ON requires it (scripts/test.sh asks for ON, so
-# that the test bed cannot quietly shrink). The effective ON or OFF shadows the
-# cached choice for the rest of the configure.
-if(VANTREL_GST AND (WIN32 OR VANTREL_FUZZ OR EMSCRIPTEN))
-  if(NOT VANTREL_GST STREQUAL "AUTO")
-    message(FATAL_ERROR "VANTREL_GST builds on Linux, without VANTREL_FUZZ")
+# The Linux plug-ins and the GoogleTest programs: with VANTREL_GST, VANTREL_VLC or
+# VANTREL_TESTS at AUTO (the default) built where what they need is found and
+# otherwise left out; ON requires it (scripts/test.sh asks for ON, so that the test
+# bed cannot quietly shrink). The effective ON or OFF shadows the cached choice for
+# the rest of the configure.
+#
+# vantrel_linux_plugin(VAR NAME GROUP MISSING MODULES...): VAR's effective value for
+# the plug-in NAME, built where pkg-config finds MODULES (MISSING names their Debian
+# package; GROUP is the install-deps.sh group that has it).
+function(vantrel_linux_plugin var name group missing)
+  if(NOT ${var})
+    return()
   endif()
-  set(VANTREL_GST OFF)
-elseif(VANTREL_GST)
-  pkg_check_modules(VANTREL_GST_DEPS QUIET
-    gstreamer-1.0 gstreamer-base-1.0 gstreamer-audio-1.0 gstreamer-bad-audio-1.0)
-  set(_missing "GStreamer's development files (libgstreamer-plugins-bad1.0-dev)")
-  if(VANTREL_GST_DEPS_FOUND)
-    set(VANTREL_GST ON)
-  elseif(VANTREL_GST STREQUAL "AUTO")
-    vantrel_left_out("The GStreamer plug-in (gst/)"
-      "missing ${_missing}; scripts/install-deps.sh gst installs them")
-    set(VANTREL_GST OFF)
+  if(WIN32 OR VANTREL_FUZZ OR EMSCRIPTEN)
+    if(NOT ${var} STREQUAL "AUTO")
+      message(FATAL_ERROR "${var} builds on Linux, without VANTREL_FUZZ")
+    endif()
+    set(${var} OFF PARENT_SCOPE)
+    return()
+  endif()
+  pkg_check_modules(${var}_DEPS QUIET ${ARGN})
+  if(${var}_DEPS_FOUND)
+    set(${var} ON PARENT_SCOPE)
+  elseif(${var} STREQUAL "AUTO")
+    vantrel_left_out("${name}" "missing ${missing}; scripts/install-deps.sh ${group} installs them")
+    set(${var} OFF PARENT_SCOPE)
   else()
-    vantrel_require_missing("The GStreamer plug-in (VANTREL_GST=ON)" gst ${_missing})
+    vantrel_require_missing("${name} (${var}=ON)" ${group} ${missing})
   endif()
-endif()
+endfunction()
 
-# The VLC plug-in (group "desktop"): the same AUTO, ON and OFF, on VLC's plug-in
-# development files (vlc-plugin.pc).
-if(VANTREL_VLC AND (WIN32 OR VANTREL_FUZZ OR EMSCRIPTEN))
-  if(NOT VANTREL_VLC STREQUAL "AUTO")
-    message(FATAL_ERROR "VANTREL_VLC builds on Linux, without VANTREL_FUZZ")
-  endif()
-  set(VANTREL_VLC OFF)
-elseif(VANTREL_VLC)
-  pkg_check_modules(VANTREL_VLC_DEPS QUIET vlc-plugin)
-  set(_missing "VLC's plug-in development files (libvlccore-dev)")
-  if(VANTREL_VLC_DEPS_FOUND)
-    set(VANTREL_VLC ON)
-  elseif(VANTREL_VLC STREQUAL "AUTO")
-    vantrel_left_out("The VLC plug-in (vlc/)"
-      "missing ${_missing}; scripts/install-deps.sh desktop installs them")
-    set(VANTREL_VLC OFF)
-  else()
-    vantrel_require_missing("The VLC plug-in (VANTREL_VLC=ON)" desktop ${_missing})
-  endif()
-endif()
+vantrel_linux_plugin(VANTREL_GST "The GStreamer plug-in (gst/)" gst
+  "GStreamer's development files (libgstreamer-plugins-bad1.0-dev)"
+  gstreamer-1.0 gstreamer-base-1.0 gstreamer-audio-1.0 gstreamer-bad-audio-1.0)
+vantrel_linux_plugin(VANTREL_VLC "The VLC plug-in (vlc/)" desktop
+  "VLC's plug-in development files (libvlccore-dev)" vlc-plugin)
 
 # The unit tests and the plug-in's tests need GoogleTest, and read the tool's output
 # back with libsndfile and libopusfile. VANTREL_GTESTS says whether they are built;
